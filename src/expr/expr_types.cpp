@@ -1,0 +1,382 @@
+// Binding of the expression classes: operand classification, operator slots, reprs and the
+// module functions sum, sin, cos, sqrt.
+#include "expr/expr_types.hpp"
+
+#include "module/args.hpp"
+#include "module/type_builder.hpp"
+
+#include <new>
+#include <utility>
+
+namespace velmo::binding {
+
+using py::Ref;
+
+PyTypeObject* var_type = nullptr;
+PyTypeObject* expr_type = nullptr;
+PyTypeObject* quad_type = nullptr;
+PyTypeObject* nl_type = nullptr;
+PyTypeObject* constraint_type = nullptr;
+
+Operand classify(PyObject* o) noexcept {
+  Operand op;
+  PyTypeObject* t = Py_TYPE(o);
+  if (t == var_type) {
+    op.kind = Operand::Var;
+    op.var = reinterpret_cast<PyVar*>(o)->index;
+  } else if (t == expr_type) {
+    op.kind = Operand::Linear;
+    op.expr = &reinterpret_cast<PyExpr*>(o)->value;
+  } else if (t == quad_type) {
+    op.kind = Operand::Quad;
+    op.quad = &reinterpret_cast<PyQuad*>(o)->value;
+  } else if (t == nl_type) {
+    op.kind = Operand::Nl;
+    op.nl = &reinterpret_cast<PyNl*>(o)->value;
+  } else if (py::as_number(o, &op.number)) {
+    op.kind = Operand::Number;
+  }
+  return op;
+}
+
+namespace {
+
+// Instances are built from a finished C++ value, so a failed allocation leaves nothing
+// half-constructed.
+template <class PyT, class V>
+Ref make_object(PyTypeObject* type, V&& value) {
+  PyT* o = py::alloc_instance<PyT>(type);
+  new (&o->value) std::decay_t<V>(std::forward<V>(value));
+  return Ref::steal(reinterpret_cast<PyObject*>(o));
+}
+
+Ref new_constraint(ConstraintRecord&& record) {
+  PyConstraint* o = py::alloc_instance<PyConstraint>(constraint_type);
+  new (&o->record) ConstraintRecord(std::move(record));
+  return Ref::steal(reinterpret_cast<PyObject*>(o));
+}
+
+template <class PyT>
+void dealloc_value(PyObject* self) {
+  using V = decltype(PyT::value);
+  reinterpret_cast<PyT*>(self)->value.~V();
+  py::free_instance(self);
+}
+
+void var_dealloc(PyObject* self) {
+  reinterpret_cast<PyVar*>(self)->name.~basic_string();
+  py::free_instance(self);
+}
+
+void constraint_dealloc(PyObject* self) {
+  reinterpret_cast<PyConstraint*>(self)->record.~ConstraintRecord();
+  py::free_instance(self);
+}
+
+PyObject* not_implemented() { Py_RETURN_NOTIMPLEMENTED; }
+
+// ---- reprs
+
+PyObject* var_repr(PyObject* self) {
+  return py::guard([&] {
+    const std::string& name = reinterpret_cast<PyVar*>(self)->name;
+    return py::str("Var('" + name + "')").release();
+  });
+}
+PyObject* expr_repr(PyObject* self) {
+  return py::guard([&] { return py::str(expr_text(reinterpret_cast<PyExpr*>(self)->value)).release(); });
+}
+PyObject* quad_repr(PyObject* self) {
+  return py::guard([&] { return py::str(quad_text(reinterpret_cast<PyQuad*>(self)->value)).release(); });
+}
+PyObject* nl_repr(PyObject* self) {
+  return py::guard([&] { return py::str(nl_text(reinterpret_cast<PyNl*>(self)->value)).release(); });
+}
+PyObject* constraint_repr(PyObject* self) {
+  return py::guard([&] {
+    const ConstraintRecord& r = reinterpret_cast<PyConstraint*>(self)->record;
+    if (const auto* row = std::get_if<LinearRow>(&r)) return py::str(row_text(*row)).release();
+    return py::str(nl_constraint_text(std::get<NonlinearConstraint>(r))).release();
+  });
+}
+
+// ---- arithmetic. Python calls a class's slot for `a op b` both when `a` is an instance
+// (forward form) and when only `b` is (reflected form); the receiver decides.
+
+template <PyTypeObject** Self>
+PyObject* linear_add(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) == *Self) return wrap_value(linear_addsub(classify(a), classify(b), 1.0)).release();
+    return wrap_value(linear_raddsub(classify(a), classify(b), 1.0)).release();
+  });
+}
+template <PyTypeObject** Self>
+PyObject* linear_sub(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) == *Self) return wrap_value(linear_addsub(classify(a), classify(b), -1.0)).release();
+    return wrap_value(linear_raddsub(classify(a), classify(b), -1.0)).release();
+  });
+}
+template <PyTypeObject** Self>
+PyObject* linear_multiply(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) == *Self) return wrap_value(linear_mul(classify(a), classify(b))).release();
+    return wrap_value(linear_mul(classify(b), classify(a))).release();
+  });
+}
+template <PyTypeObject** Self>
+PyObject* linear_divide(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) == *Self) return wrap_value(linear_div(classify(a), classify(b))).release();
+    return wrap_value(Value(reflected_div(classify(a), classify(b)))).release();
+  });
+}
+
+PyObject* any_negative(PyObject* self) {
+  return py::guard([&] { return wrap_value(negate(classify(self))).release(); });
+}
+
+// An exponent or modulus integer for Var ** e; anything else answers NotImplemented.
+bool small_integer(PyObject* o, long long lo, long long hi, long long* out) {
+  if (!PyLong_Check(o)) {
+    if (PyFloat_Check(o)) return false;
+    PyObject* idx = PyNumber_Index(o);
+    if (idx == nullptr) {
+      PyErr_Clear();
+      return false;
+    }
+    Ref hold = Ref::steal(idx);
+    return small_integer(idx, lo, hi, out);
+  }
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+  if (v == -1 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return false;
+  }
+  if (overflow != 0 || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+PyObject* var_power(PyObject* a, PyObject* b, PyObject* mod) {
+  return py::guard([&] {
+    if (Py_TYPE(a) != var_type) return not_implemented();  // no reflected power
+    long long e = 0;
+    if (!small_integer(b, INT32_MIN, INT32_MAX, &e)) return not_implemented();
+    if (mod != Py_None && !PyLong_Check(mod) && (PyFloat_Check(mod) || !PyIndex_Check(mod))) {
+      return not_implemented();
+    }
+    const uint32_t index = reinterpret_cast<PyVar*>(a)->index;
+    return wrap_value(Value(velmo::var_power(index, static_cast<int32_t>(e)))).release();
+  });
+}
+
+PyObject* quad_add_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    const bool forward = Py_TYPE(a) == quad_type;
+    PyObject* self = forward ? a : b;
+    return wrap_value(quad_add(reinterpret_cast<PyQuad*>(self)->value, classify(forward ? b : a))).release();
+  });
+}
+PyObject* quad_sub_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) != quad_type) return not_implemented();  // no reflected subtraction
+    return wrap_value(quad_sub(reinterpret_cast<PyQuad*>(a)->value, classify(b))).release();
+  });
+}
+PyObject* quad_mul_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    const bool forward = Py_TYPE(a) == quad_type;
+    PyObject* self = forward ? a : b;
+    return wrap_value(quad_mul(reinterpret_cast<PyQuad*>(self)->value, classify(forward ? b : a))).release();
+  });
+}
+PyObject* quad_div_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) == quad_type) return wrap_value(quad_div(reinterpret_cast<PyQuad*>(a)->value, classify(b))).release();
+    return wrap_value(Value(reflected_div(classify(a), classify(b)))).release();
+  });
+}
+
+PyObject* nl_add_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    const bool forward = Py_TYPE(a) == nl_type;
+    PyObject* self = forward ? a : b;
+    return wrap_value(Value(nl_add(reinterpret_cast<PyNl*>(self)->value, classify(forward ? b : a)))).release();
+  });
+}
+PyObject* nl_sub_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) == nl_type) return wrap_value(Value(nl_sub(reinterpret_cast<PyNl*>(a)->value, classify(b)))).release();
+    return wrap_value(Value(nl_rsub(classify(a), reinterpret_cast<PyNl*>(b)->value))).release();
+  });
+}
+PyObject* nl_mul_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    const bool forward = Py_TYPE(a) == nl_type;
+    PyObject* self = forward ? a : b;
+    return wrap_value(Value(nl_mul(reinterpret_cast<PyNl*>(self)->value, classify(forward ? b : a)))).release();
+  });
+}
+PyObject* nl_div_slot(PyObject* a, PyObject* b) {
+  return py::guard([&] {
+    if (Py_TYPE(a) == nl_type) return wrap_value(Value(nl_div(reinterpret_cast<PyNl*>(a)->value, classify(b)))).release();
+    return wrap_value(Value(reflected_div(classify(a), classify(b)))).release();
+  });
+}
+
+// ---- comparisons: <=, >=, == build constraints; != negates a successful ==; < and > are
+// not defined.
+
+PyObject* richcompare(PyObject* self, PyObject* other, int op) {
+  return py::guard([&]() -> PyObject* {
+    ConstraintSense sense;
+    switch (op) {
+      case Py_LE: sense = ConstraintSense::Le; break;
+      case Py_GE: sense = ConstraintSense::Ge; break;
+      case Py_EQ:
+      case Py_NE: sense = ConstraintSense::Eq; break;
+      default: return not_implemented();
+    }
+    ConstraintRecord record = compare(classify(self), classify(other), sense);
+    if (op == Py_NE) return Ref::borrow(Py_False).release();
+    return new_constraint(std::move(record)).release();
+  });
+}
+
+// ---- module functions
+
+PyObject* sum_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::guard([&] {
+    py::Args a("sum", {"items"}, 1, args, nargs, kwnames);
+    PyObject* items = a[0];
+    if (!PyList_Check(items)) py::raise_wrong_type(items, "sum", "items", "list");
+    Expr acc;
+    // The length is re-read each step: a __float__ of an item may change the list.
+    for (Py_ssize_t i = 0; i < PyList_Size(items); ++i) {
+      Ref item = Ref::borrow(PyList_GetItem(items, i));
+      if (!item) throw py::ErrorAlreadySet{};
+      sum_fold(acc, classify(item.get()));
+    }
+    return wrap_value(Value(std::move(acc))).release();
+  });
+}
+
+template <NodeKind K>
+PyObject* function_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr const char* kName = K == NodeKind::Sin ? "sin" : K == NodeKind::Cos ? "cos" : "sqrt";
+  return py::guard([&] {
+    py::Args a(kName, {"obj"}, 1, args, nargs, kwnames);
+    return wrap_value(Value(apply_function(K, classify(a[0])))).release();
+  });
+}
+
+}  // namespace
+
+Ref new_var(uint32_t index, std::string name) {
+  PyVar* o = py::alloc_instance<PyVar>(var_type);
+  o->index = index;
+  new (&o->name) std::string(std::move(name));
+  return Ref::steal(reinterpret_cast<PyObject*>(o));
+}
+
+Ref wrap_value(Value&& v) {
+  switch (v.index()) {
+    case 0: return make_object<PyExpr>(expr_type, std::get<Expr>(std::move(v)));
+    case 1: return make_object<PyQuad>(quad_type, std::get<QuadExpr>(std::move(v)));
+    default: return make_object<PyNl>(nl_type, std::get<NlExpr>(std::move(v)));
+  }
+}
+
+PyMethodDef sum_def = {
+    "sum", py::fastcall<sum_impl>(), py::kFastcallFlags,
+    "sum(items)\n--\n\n"
+    "Summation helper: velmo.sum([expr1, expr2, ...]) \u2014 accepts Var and Expr objects."};
+PyMethodDef sin_def = {"sin", py::fastcall<function_impl<NodeKind::Sin>>(), py::kFastcallFlags,
+                       "sin(obj)\n--\n\n`sin(x)` \u2014 returns an `NlExpr` wrapping `Sin(x)`."};
+PyMethodDef cos_def = {"cos", py::fastcall<function_impl<NodeKind::Cos>>(), py::kFastcallFlags,
+                       "cos(obj)\n--\n\n`cos(x)` \u2014 returns an `NlExpr` wrapping `Cos(x)`."};
+PyMethodDef sqrt_def = {"sqrt", py::fastcall<function_impl<NodeKind::Sqrt>>(), py::kFastcallFlags,
+                        "sqrt(obj)\n--\n\n`sqrt(x)` \u2014 returns an `NlExpr` wrapping `Sqrt(x)`."};
+
+namespace {
+constexpr unsigned kValueFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+
+void* fn(auto f) { return reinterpret_cast<void*>(f); }
+}  // namespace
+
+PyTypeObject* make_var_type() {
+  return py::build_type(
+      "velmo_opt.Var", sizeof(PyVar), kValueFlags,
+      {{Py_tp_doc, const_cast<char*>("A variable reference returned to Python. Supports operator overloading\n"
+                                     "to build expressions naturally: `x + 2*y >= 5`.")},
+       {Py_tp_dealloc, fn(var_dealloc)},
+       {Py_tp_repr, fn(var_repr)},
+       {Py_tp_hash, fn(PyObject_HashNotImplemented)},
+       {Py_tp_richcompare, fn(richcompare)},
+       {Py_nb_negative, fn(any_negative)},
+       {Py_nb_add, fn(linear_add<&var_type>)},
+       {Py_nb_subtract, fn(linear_sub<&var_type>)},
+       {Py_nb_multiply, fn(linear_multiply<&var_type>)},
+       {Py_nb_true_divide, fn(linear_divide<&var_type>)},
+       {Py_nb_power, fn(var_power)}});
+}
+
+PyTypeObject* make_expr_type() {
+  return py::build_type(
+      "velmo_opt.Expr", sizeof(PyExpr), kValueFlags,
+      {{Py_tp_doc, const_cast<char*>("A linear expression in Python. Built by combining Var objects with +, -, *.")},
+       {Py_tp_dealloc, fn(dealloc_value<PyExpr>)},
+       {Py_tp_repr, fn(expr_repr)},
+       {Py_tp_hash, fn(PyObject_HashNotImplemented)},
+       {Py_tp_richcompare, fn(richcompare)},
+       {Py_nb_negative, fn(any_negative)},
+       {Py_nb_add, fn(linear_add<&expr_type>)},
+       {Py_nb_subtract, fn(linear_sub<&expr_type>)},
+       {Py_nb_multiply, fn(linear_multiply<&expr_type>)},
+       {Py_nb_true_divide, fn(linear_divide<&expr_type>)}});
+}
+
+PyTypeObject* make_quad_type() {
+  return py::build_type(
+      "velmo_opt.QuadExpr", sizeof(PyQuad), kValueFlags,
+      {{Py_tp_doc, const_cast<char*>("A quadratic expression: linear + quadratic terms.\n"
+                                     "Supports x**2, x*y, and combinations with linear expressions.")},
+       {Py_tp_dealloc, fn(dealloc_value<PyQuad>)},
+       {Py_tp_repr, fn(quad_repr)},
+       {Py_tp_hash, fn(PyObject_HashNotImplemented)},
+       {Py_tp_richcompare, fn(richcompare)},
+       {Py_nb_negative, fn(any_negative)},
+       {Py_nb_add, fn(quad_add_slot)},
+       {Py_nb_subtract, fn(quad_sub_slot)},
+       {Py_nb_multiply, fn(quad_mul_slot)},
+       {Py_nb_true_divide, fn(quad_div_slot)}});
+}
+
+PyTypeObject* make_nl_type() {
+  return py::build_type(
+      "velmo_opt.NlExpr", sizeof(PyNl), kValueFlags,
+      {{Py_tp_doc, const_cast<char*>("A nonlinear expression in Python. Produced by `sin`/`cos`/`sqrt` applied\n"
+                                     "to `Var`/`Expr`, or by arithmetic combining a nonlinear operand with a\n"
+                                     "`Var`/`Expr`/scalar. Comparison operators produce nonlinear constraints.")},
+       {Py_tp_dealloc, fn(dealloc_value<PyNl>)},
+       {Py_tp_repr, fn(nl_repr)},
+       {Py_tp_hash, fn(PyObject_HashNotImplemented)},
+       {Py_tp_richcompare, fn(richcompare)},
+       {Py_nb_negative, fn(any_negative)},
+       {Py_nb_add, fn(nl_add_slot)},
+       {Py_nb_subtract, fn(nl_sub_slot)},
+       {Py_nb_multiply, fn(nl_mul_slot)},
+       {Py_nb_true_divide, fn(nl_div_slot)}});
+}
+
+PyTypeObject* make_constraint_type() {
+  return py::build_type(
+      "velmo_opt.Constraint", sizeof(PyConstraint), kValueFlags,
+      {{Py_tp_doc, const_cast<char*>("A constraint object returned by comparison operators.")},
+       {Py_tp_dealloc, fn(constraint_dealloc)},
+       {Py_tp_repr, fn(constraint_repr)}});
+}
+
+}  // namespace velmo::binding

@@ -1,0 +1,271 @@
+// Tree nodes, the expression-to-tree conversion and the nonlinear text forms.
+#include "expr/nonlinear.hpp"
+
+#include "expr/number_text.hpp"
+#include "expr/quadratic.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <new>
+
+namespace velmo {
+
+// The header holds the reference count above the low byte and the kind in it. Once a node
+// is dying the count is meaningless, and the header instead links it into the list of dying
+// nodes whose children still need releasing (aligned pointers leave the low bits free).
+struct NlNode {
+  uint64_t header;
+  union {
+    double value;
+    NodeRef kids[2];
+  };
+  NlNode() noexcept : header(0), value(0.0) {}
+  ~NlNode() {}  // children are released by NodeRef::drop, never by recursion
+};
+static_assert(sizeof(NlNode) == 24);
+static_assert(alignof(std::max_align_t) >= 16, "dying-list links use the low 4 bits");
+
+namespace {
+
+constexpr uint64_t kOneRef = 256;
+constexpr uint64_t kKindMask = 0xF;
+
+int child_count(NodeKind k) noexcept {
+  switch (k) {
+    case NodeKind::Var:
+    case NodeKind::Const: return 0;
+    case NodeKind::Add:
+    case NodeKind::Mul:
+    case NodeKind::Div: return 2;
+    default: return 1;
+  }
+}
+
+NlNode* new_node(NodeKind kind) {
+  NlNode* n = new NlNode();
+  n->header = kOneRef | static_cast<uint64_t>(kind);
+  return n;
+}
+
+bool near_one(double c) noexcept { return std::fabs(c - 1.0) < 1e-15; }
+
+}  // namespace
+
+NodeRef::NodeRef(const NodeRef& o) noexcept : bits_(o.bits_) {
+  if (bits_ != 0 && (bits_ & 1) == 0) node()->header += kOneRef;
+}
+
+NodeRef& NodeRef::operator=(const NodeRef& o) noexcept {
+  if (this != &o) {
+    NodeRef tmp(o);
+    *this = std::move(tmp);
+  }
+  return *this;
+}
+
+NodeRef& NodeRef::operator=(NodeRef&& o) noexcept {
+  if (this != &o) {
+    const uintptr_t old = bits_;
+    bits_ = o.bits_;
+    o.bits_ = 0;
+    drop(old);
+  }
+  return *this;
+}
+
+void NodeRef::drop(uintptr_t bits) noexcept {
+  if (bits == 0 || (bits & 1) != 0) return;
+  NlNode* n = reinterpret_cast<NlNode*>(bits);
+  n->header -= kOneRef;
+  if ((n->header >> 8) != 0) return;
+
+  // Iterative release without allocating: dying nodes with children form a linked stack.
+  NlNode* stack = nullptr;
+  auto kill = [&stack](NlNode* dead) {
+    const auto kind = static_cast<NodeKind>(dead->header & kKindMask);
+    if (child_count(kind) == 0) {
+      delete dead;
+      return;
+    }
+    dead->header = reinterpret_cast<uint64_t>(stack) | static_cast<uint64_t>(kind);
+    stack = dead;
+  };
+  kill(n);
+  while (stack != nullptr) {
+    NlNode* top = stack;
+    const auto kind = static_cast<NodeKind>(top->header & kKindMask);
+    uintptr_t kid;
+    if (child_count(kind) == 2 && top->kids[1].bits_ != 0) {
+      kid = top->kids[1].bits_;
+      top->kids[1].bits_ = 0;
+    } else {
+      kid = top->kids[0].bits_;
+      top->kids[0].bits_ = 0;
+      stack = reinterpret_cast<NlNode*>(top->header & ~kKindMask);
+      delete top;
+    }
+    if (kid != 0 && (kid & 1) == 0) {
+      NlNode* k = reinterpret_cast<NlNode*>(kid);
+      k->header -= kOneRef;
+      if ((k->header >> 8) == 0) kill(k);
+    }
+  }
+}
+
+NodeRef NodeRef::constant(double value) {
+  NlNode* n = new_node(NodeKind::Const);
+  n->value = value;
+  return NodeRef(reinterpret_cast<uintptr_t>(n));
+}
+
+NodeRef NodeRef::unary(NodeKind kind, NodeRef a) {
+  NlNode* n = new_node(kind);
+  new (&n->kids[0]) NodeRef(std::move(a));
+  new (&n->kids[1]) NodeRef();
+  return NodeRef(reinterpret_cast<uintptr_t>(n));
+}
+
+NodeRef NodeRef::binary(NodeKind kind, NodeRef a, NodeRef b) {
+  NlNode* n = new_node(kind);
+  new (&n->kids[0]) NodeRef(std::move(a));
+  new (&n->kids[1]) NodeRef(std::move(b));
+  return NodeRef(reinterpret_cast<uintptr_t>(n));
+}
+
+NodeKind NodeRef::kind() const noexcept {
+  if ((bits_ & 1) != 0) return NodeKind::Var;
+  return static_cast<NodeKind>(node()->header & 0xFF);
+}
+
+double NodeRef::value() const noexcept { return node()->value; }
+
+const NodeRef& NodeRef::child(int i) const noexcept { return node()->kids[i]; }
+
+NodeRef to_node(const NlExpr& g) {
+  NodeRef result;
+  auto append = [&result](NodeRef t) {
+    result = result.empty() ? std::move(t) : NodeRef::binary(NodeKind::Add, std::move(result), std::move(t));
+  };
+  for (const Term& t : g.linear) {
+    if (near_one(t.coef)) {
+      append(NodeRef::var(t.index));
+    } else {
+      append(NodeRef::binary(NodeKind::Mul, NodeRef::constant(t.coef), NodeRef::var(t.index)));
+    }
+  }
+  const bool skip_constant = g.constant == 0 && (!g.linear.empty() || !g.terms.empty());
+  if (!skip_constant) append(NodeRef::constant(g.constant));
+  for (const NlTerm& t : g.terms) {
+    if (near_one(t.coef)) {
+      append(t.node);
+    } else {
+      append(NodeRef::binary(NodeKind::Mul, NodeRef::constant(t.coef), t.node));
+    }
+  }
+  return result;
+}
+
+void append_node_text(std::string& out, const NodeRef& root) {
+  // Explicit stack: stage 0 writes the opening and descends into the first child, stage 1
+  // writes the infix and descends into the second, stage 2 closes.
+  struct Frame {
+    const NodeRef* node;
+    int stage;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({&root, 0});
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const NodeRef& n = *f.node;
+    const NodeKind kind = n.kind();
+    if (kind == NodeKind::Var) {
+      out += 'x';
+      out += std::to_string(n.var_index());
+      stack.pop_back();
+      continue;
+    }
+    if (kind == NodeKind::Const) {
+      append_number(out, n.value());
+      stack.pop_back();
+      continue;
+    }
+    const int stage = f.stage++;
+    if (stage == 0) {
+      switch (kind) {
+        case NodeKind::Neg: out += "(-"; break;
+        case NodeKind::Sin: out += "sin("; break;
+        case NodeKind::Cos: out += "cos("; break;
+        case NodeKind::Sqrt: out += "sqrt("; break;
+        default: out += '('; break;
+      }
+      stack.push_back({&n.child(0), 0});
+    } else if (stage == 1 && child_count(kind) == 2) {
+      out += kind == NodeKind::Add ? " + " : kind == NodeKind::Mul ? " * " : " / ";
+      stack.push_back({&n.child(1), 0});
+    } else {
+      out += ')';
+      stack.pop_back();
+    }
+  }
+}
+
+std::string node_text(const NodeRef& root) {
+  std::string s;
+  append_node_text(s, root);
+  return s;
+}
+
+namespace {
+
+void append_weighted(std::string& out, const NlTerm& t) {
+  if (!near_one(std::fabs(t.coef))) {
+    append_number(out, std::fabs(t.coef));
+    out += '*';
+  }
+  append_node_text(out, t.node);
+}
+
+}  // namespace
+
+void append_nl_text(std::string& out, const NlExpr& g) {
+  size_t rest = 0;
+  if (!g.linear.empty() || !(g.constant == 0) || g.terms.empty()) {
+    append_expr_text(out, g.linear, g.constant);
+  } else {
+    if (g.terms[0].coef < 0) out += '-';
+    append_weighted(out, g.terms[0]);
+    rest = 1;
+  }
+  for (size_t k = rest; k < g.terms.size(); ++k) {
+    out += g.terms[k].coef >= 0 ? " + " : " - ";
+    append_weighted(out, g.terms[k]);
+  }
+}
+
+std::string nl_text(const NlExpr& g) {
+  std::string s;
+  append_nl_text(s, g);
+  return s;
+}
+
+std::string nl_constraint_text(const NonlinearConstraint& c) {
+  std::string s;
+  if (c.name.has_value()) {
+    s += *c.name;
+    s += ": ";
+  }
+  append_nl_text(s, c.expr);
+  append_relation(s, c.sense, c.rhs);
+  return s;
+}
+
+std::string quad_text(const QuadExpr& q) {
+  std::string s = "QuadExpr(linear=";
+  append_expr_text(s, q.linear, q.constant);
+  s += ", quad_terms=";
+  s += std::to_string(q.quad.size());
+  s += ')';
+  return s;
+}
+
+}  // namespace velmo

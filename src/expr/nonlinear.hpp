@@ -1,0 +1,80 @@
+// Nonlinear expressions: shared immutable trees, weighted, beside a linear part.
+#pragma once
+
+#include "expr/linear.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmo {
+
+enum class NodeKind : uint8_t { Var = 0, Const, Neg, Add, Mul, Div, Sin, Cos, Sqrt };
+
+struct NlNode;
+
+// A counted reference to an immutable tree node. Variable leaves live inline in the
+// reference itself (a tagged word), so the commonest leaf costs no allocation. Counts are
+// only touched with the interpreter lock held, so they are plain integers. Releasing a
+// reference frees a whole chain iteratively: trees a million levels deep are ordinary input.
+class NodeRef {
+ public:
+  NodeRef() noexcept = default;
+  NodeRef(const NodeRef& o) noexcept;
+  NodeRef(NodeRef&& o) noexcept : bits_(o.bits_) { o.bits_ = 0; }
+  NodeRef& operator=(const NodeRef& o) noexcept;
+  NodeRef& operator=(NodeRef&& o) noexcept;
+  ~NodeRef() { drop(bits_); }
+
+  static NodeRef var(uint32_t index) noexcept { return NodeRef((uintptr_t{index} << 1) | 1u); }
+  static NodeRef constant(double value);
+  static NodeRef unary(NodeKind kind, NodeRef a);
+  static NodeRef binary(NodeKind kind, NodeRef a, NodeRef b);
+
+  bool empty() const noexcept { return bits_ == 0; }
+  NodeKind kind() const noexcept;
+  uint32_t var_index() const noexcept { return static_cast<uint32_t>(bits_ >> 1); }
+  double value() const noexcept;             // Const only
+  const NodeRef& child(int i) const noexcept;  // Neg/Sin/Cos/Sqrt: 0; Add/Mul/Div: 0 and 1
+  bool same_node(const NodeRef& o) const noexcept { return bits_ == o.bits_; }
+
+ private:
+  explicit NodeRef(uintptr_t bits) noexcept : bits_(bits) {}
+  NlNode* node() const noexcept { return reinterpret_cast<NlNode*>(bits_); }
+  static void drop(uintptr_t bits) noexcept;
+
+  uintptr_t bits_ = 0;
+  friend struct NlNode;
+};
+static_assert(sizeof(void*) == 8, "inline variable leaves need 64-bit references");
+
+struct NlTerm {
+  double coef;
+  NodeRef node;
+};
+
+// Terms stay in creation order and are never merged or simplified.
+struct NlExpr {
+  std::vector<NlTerm> terms;
+  TermMap linear;
+  double constant = 0.0;
+};
+
+// `expr` holds left minus right with constant 0; it relates to `rhs` by `sense`.
+struct NonlinearConstraint {
+  NlExpr expr;
+  OptionalName name;
+  double rhs = 0.0;
+  ConstraintSense sense = ConstraintSense::Le;
+};
+
+// One left-deep tree for the whole expression: linear entries, the constant, then the terms.
+NodeRef to_node(const NlExpr& g);
+
+void append_node_text(std::string& out, const NodeRef& root);
+std::string node_text(const NodeRef& root);
+void append_nl_text(std::string& out, const NlExpr& g);
+std::string nl_text(const NlExpr& g);
+std::string nl_constraint_text(const NonlinearConstraint& c);
+
+}  // namespace velmo

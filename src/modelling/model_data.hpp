@@ -1,0 +1,69 @@
+// A model's stored data and the operations on it that need no Python: variables,
+// objective, constraints, cones and the problem classification.
+#pragma once
+
+#include "expr/algebra.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+namespace velmo {
+
+enum class VarKind : uint8_t { Continuous = 0, Integer = 1, Binary = 2 };
+
+struct VariableRecord {
+  std::string name;
+  double lower;
+  double upper;
+  uint32_t index;
+  VarKind kind;
+};
+
+enum class ObjectiveSense : uint8_t { Minimize = 0, Maximize = 1 };
+enum class ProblemType : uint8_t { LP = 0, MILP, QP, MIQP, NLP };
+const char* problem_type_text(ProblemType t) noexcept;
+
+using Objective = std::variant<Expr, QuadExpr, NlExpr>;  // Linear | Quadratic | Nonlinear
+
+// Heterogeneous lookup so a name can be found without building a std::string.
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
+struct ModelData {
+  std::optional<Objective> objective;
+  std::string name = "model";
+  std::vector<VariableRecord> variables;
+  std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> name_index;
+  std::vector<LinearRow> linear_constraints;
+  std::vector<NonlinearConstraint> nonlinear_constraints;
+  std::vector<std::vector<uint32_t>> soc_cones;
+  std::vector<std::vector<uint32_t>> psd_cones;
+  ObjectiveSense sense = ObjectiveSense::Minimize;
+
+  // Largest variable count a model can index with unsigned 32-bit indices.
+  static constexpr uint64_t kMaxVariables = uint64_t{UINT32_MAX} + 1;
+
+  // Appends one variable and returns its index; the caller has checked the capacity.
+  uint32_t add_variable(std::string name, double lower, double upper, VarKind kind);
+  // Whether `count` more variables still fit the 32-bit index space.
+  bool has_room_for(uint64_t count) const noexcept;
+};
+
+// The objective an operand stands for; throws ObjectiveValue for anything else.
+Objective to_objective(const Operand& v);
+
+bool has_nonlinear_terms(const Objective& o) noexcept;
+ProblemType classify_problem(const ModelData& m) noexcept;
+
+// Cone declarations: throw SocCone / PsdCone when the entry count is not acceptable.
+void check_soc_cone(size_t count);
+void check_psd_cone(size_t count);
+
+}  // namespace velmo

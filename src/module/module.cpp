@@ -1,0 +1,58 @@
+// Module entry: creates velmo_opt and registers its classes and functions in their fixed order.
+#include "expr/expr_types.hpp"
+#include "modelling/model_type.hpp"
+#include "module/py.hpp"
+
+namespace {
+
+using velmo::py::Ref;
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "velmo_opt", "", -1, nullptr,
+                          nullptr, nullptr, nullptr, nullptr};
+
+// Filled at import time (the entries come from other files) and kept for the process.
+PyMethodDef module_functions[16];
+
+PyObject* cached_module = nullptr;
+
+int add_type(PyObject* module, const char* name, PyTypeObject* type) {
+  if (type == nullptr) return -1;
+  return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type));
+}
+
+PyObject* create_module() {
+  using namespace velmo::binding;
+  Ref module = Ref::steal(PyModule_Create(&module_def));
+  if (!module) return nullptr;
+  // Classes first, in registration order; each type object is created once per process.
+  if (add_type(module.get(), "Model", model_type ? model_type : (model_type = make_model_type())) < 0 ||
+      add_type(module.get(), "Var", var_type ? var_type : (var_type = make_var_type())) < 0 ||
+      add_type(module.get(), "Expr", expr_type ? expr_type : (expr_type = make_expr_type())) < 0 ||
+      add_type(module.get(), "QuadExpr", quad_type ? quad_type : (quad_type = make_quad_type())) < 0 ||
+      add_type(module.get(), "NlExpr", nl_type ? nl_type : (nl_type = make_nl_type())) < 0 ||
+      add_type(module.get(), "Constraint",
+               constraint_type ? constraint_type : (constraint_type = make_constraint_type())) < 0) {
+    return nullptr;
+  }
+  // Then the functions, in registration order.
+  const PyMethodDef* functions[] = {&sum_def, &sin_def, &cos_def, &sqrt_def};
+  size_t k = 0;
+  for (const PyMethodDef* f : functions) module_functions[k++] = *f;
+  module_functions[k] = {nullptr, nullptr, 0, nullptr};
+  if (PyModule_AddFunctions(module.get(), module_functions) < 0) return nullptr;
+  return module.release();
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_velmo_opt() {
+  if (cached_module != nullptr) {
+    Py_INCREF(cached_module);
+    return cached_module;
+  }
+  PyObject* module = create_module();
+  if (module == nullptr) return nullptr;
+  Py_INCREF(module);
+  cached_module = module;
+  return module;
+}
