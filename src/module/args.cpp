@@ -18,6 +18,8 @@ void translate_exception() noexcept {
     PyErr_SetString(e.type, e.message.c_str());
   } catch (const ModelError& e) {
     PyErr_SetString(PyExc_ValueError, error_message(e.code));
+  } catch (const InvalidInput& e) {
+    PyErr_SetString(PyExc_ValueError, e.message.c_str());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::length_error&) {

@@ -1,6 +1,7 @@
 // Module entry: creates velmo_opt and registers its classes and functions in their fixed order.
 #include "expr/expr_types.hpp"
 #include "modelling/model_type.hpp"
+#include "results/result.hpp"
 #include "module/py.hpp"
 
 namespace {
@@ -31,7 +32,8 @@ PyObject* create_module() {
       add_type(module.get(), "QuadExpr", quad_type ? quad_type : (quad_type = make_quad_type())) < 0 ||
       add_type(module.get(), "NlExpr", nl_type ? nl_type : (nl_type = make_nl_type())) < 0 ||
       add_type(module.get(), "Constraint",
-               constraint_type ? constraint_type : (constraint_type = make_constraint_type())) < 0) {
+               constraint_type ? constraint_type : (constraint_type = make_constraint_type())) < 0 ||
+      add_type(module.get(), "Result", result_type ? result_type : (result_type = make_result_type())) < 0) {
     return nullptr;
   }
   // Then the functions, in registration order.
