@@ -92,7 +92,9 @@ std::optional<double> info_real(PyObject* highs, const char* name) {
 
 void apply_thread_guard(PyObject* highs, uint32_t threads) {
   const int64_t previous = g_last_threads.exchange(threads);
-  if (previous < 1 || previous == threads) return;
+  if (previous == threads) return;
+  // Before the first explicit count, earlier solves may have started HiGHS's scheduler with
+  // its default size, which would make this run fail; so it is reset then too, silently.
   PyObject* reset = PyObject_GetAttrString(highs, "resetGlobalScheduler");
   PyObject* done = reset == nullptr ? nullptr : PyObject_CallFunctionObjArgs(reset, Py_True, nullptr);
   Py_XDECREF(reset);
@@ -101,6 +103,7 @@ void apply_thread_guard(PyObject* highs, uint32_t threads) {
     return;
   }
   PyErr_Clear();
+  if (previous < 1) return;
   std::fprintf(stderr,
                "[velmo-opt] warning: HiGHS thread count changed (%lld -> %u) within this process and "
                "resetGlobalScheduler is unavailable; solve may return status 'unknown'. Keep "
