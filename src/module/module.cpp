@@ -1,4 +1,5 @@
 // Module entry: creates velmo_opt and registers its classes and functions in their fixed order.
+#include "blackbox/blackbox_types.hpp"
 #include "expr/expr_types.hpp"
 #include "modelling/model_type.hpp"
 #include "module/py.hpp"
@@ -31,11 +32,18 @@ PyObject* create_module() {
       add_type(module.get(), "QuadExpr", quad_type ? quad_type : (quad_type = make_quad_type())) < 0 ||
       add_type(module.get(), "NlExpr", nl_type ? nl_type : (nl_type = make_nl_type())) < 0 ||
       add_type(module.get(), "Constraint",
-               constraint_type ? constraint_type : (constraint_type = make_constraint_type())) < 0) {
+               constraint_type ? constraint_type : (constraint_type = make_constraint_type())) < 0 ||
+      // Result belongs here, between Constraint and BlackBoxResult.
+      add_type(module.get(), "BlackBoxResult",
+               blackbox_result_type ? blackbox_result_type
+                                    : (blackbox_result_type = make_blackbox_result_type())) < 0) {
     return nullptr;
   }
   // Then the functions, in registration order.
-  const PyMethodDef* functions[] = {&sum_def, &sin_def, &cos_def, &sqrt_def};
+  // minimize and maximize go before sum; solve_pso, solve_sa, solve_cmaes, pareto_frontier,
+  // stochastic_solve and solve_portfolio between solve_de and solve_parallel_de; solve_admm last.
+  const PyMethodDef* functions[] = {&sum_def,  &sin_def,      &cos_def,
+                                    &sqrt_def, &solve_de_def, &solve_parallel_de_def};
   size_t k = 0;
   for (const PyMethodDef* f : functions) module_functions[k++] = *f;
   module_functions[k] = {nullptr, nullptr, 0, nullptr};
