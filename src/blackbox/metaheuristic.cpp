@@ -31,17 +31,6 @@ void random_point(SolverRng& rng, const SearchBox& box, std::span<double> out) n
   }
 }
 
-void clamp_to_box(std::span<double> point, const SearchBox& box) noexcept {
-  for (size_t i = 0; i < point.size(); ++i) {
-    double v = point[i];
-    const double lo = box.lower[i];
-    const double hi = box.upper[i];
-    if (v < lo || std::isnan(v)) v = lo;
-    if (v > hi || std::isnan(v)) v = hi;
-    point[i] = v;
-  }
-}
-
 bool history_stalled(std::span<const double> history, double tol) noexcept {
   if (history.size() <= kStallWindow) return false;
   double lo = kInf;

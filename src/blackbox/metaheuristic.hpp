@@ -80,7 +80,15 @@ void random_point(SolverRng& rng, const SearchBox& box, std::span<double> out) n
 
 // max with the lower bound, then min with the upper bound; a NaN operand yields the other one,
 // so a NaN coordinate lands on a bound instead of escaping the box.
-void clamp_to_box(std::span<double> point, const SearchBox& box) noexcept;
+// Inline: it runs once per coordinate of every trial.
+inline void clamp_to_box(std::span<double> point, const SearchBox& box) noexcept {
+  for (size_t i = 0; i < point.size(); ++i) {
+    double v = point[i];
+    if (v < box.lower[i] || v != v) v = box.lower[i];
+    if (v > box.upper[i] || v != v) v = box.upper[i];
+    point[i] = v;
+  }
+}
 
 // True when the last 10 of more than 10 entries span less than tol (NaN entries skipped).
 bool history_stalled(std::span<const double> history, double tol) noexcept;
