@@ -244,6 +244,13 @@ def test_undefined_setups_raise_value_error_before_any_call(solver, bounds, opti
     assert calls.points == []
 
 
+def test_population_too_large_for_memory_raises_memory_error():
+    calls = Recorder(sphere)
+    with pytest.raises(MemoryError):
+        vo.solve_de(calls, [(0, 1)] * 4, pop_size=2**62)
+    assert calls.points == []
+
+
 @pytest.mark.parametrize(
     "options, error, name",
     [
