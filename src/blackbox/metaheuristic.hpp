@@ -79,8 +79,8 @@ class ObjectiveRef {
 void random_point(SolverRng& rng, const SearchBox& box, std::span<double> out) noexcept;
 
 // max with the lower bound, then min with the upper bound; a NaN operand yields the other one,
-// so a NaN coordinate lands on a bound instead of escaping the box.
-// Inline: it runs once per coordinate of every trial.
+// so a NaN coordinate lands on a bound instead of escaping the box. Inline because it runs on
+// every coordinate of every trial.
 inline void clamp_to_box(std::span<double> point, const SearchBox& box) noexcept {
   for (size_t i = 0; i < point.size(); ++i) {
     double v = point[i];
