@@ -1,9 +1,11 @@
 # Type stubs for the compiled module velmo_opt.
-from typing import Any, Sequence, SupportsFloat, Union, final
+from typing import Any, Callable, Sequence, SupportsFloat, Union, final
 
 _Number = Union[SupportsFloat, int, bool]
 _Linear = Union["Var", "Expr"]
 _Operand = Union["Var", "Expr", "QuadExpr", "NlExpr", _Number]
+_Objective = Callable[[list[float]], SupportsFloat]
+_Bounds = Sequence[tuple[SupportsFloat, SupportsFloat]]
 
 @final
 class Model:
@@ -128,7 +130,44 @@ class Result:
     def values(self) -> dict[str, float]: ...
     def basis(self) -> Any: ...
 
+@final
+class BlackBoxResult:
+    """Black-box result returned from metaheuristic solvers."""
+    @property
+    def x(self) -> list[float]: ...
+    @property
+    def objective(self) -> float: ...
+    @property
+    def iterations(self) -> int: ...
+    @property
+    def evaluations(self) -> int: ...
+    @property
+    def converged(self) -> bool: ...
+    @property
+    def history(self) -> list[float]: ...
+
 def sum(items: list[_Linear | _Number]) -> Expr: ...
 def sin(obj: _Operand) -> NlExpr: ...
 def cos(obj: _Operand) -> NlExpr: ...
 def sqrt(obj: _Operand) -> NlExpr: ...
+def solve_de(
+    obj_func: _Objective,
+    bounds: _Bounds,
+    *,
+    pop_size: int = ...,
+    max_generations: int = ...,
+    f: SupportsFloat = ...,
+    cr: SupportsFloat = ...,
+    seed: int = ...,
+    tol: SupportsFloat = ...,
+    **kwargs: Any,
+) -> BlackBoxResult: ...
+def solve_parallel_de(
+    obj_func: _Objective,
+    bounds: _Bounds,
+    *,
+    pop_size: int = ...,
+    max_generations: int = ...,
+    seed: int = ...,
+    **kwargs: Any,
+) -> BlackBoxResult: ...

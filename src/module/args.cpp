@@ -24,6 +24,9 @@ void translate_exception() noexcept {
     PyErr_NoMemory();
   } catch (const std::length_error&) {
     PyErr_NoMemory();
+  } catch (const std::invalid_argument& e) {
+    // The core's way of refusing an argument it cannot work with (a Python-free ValueError).
+    PyErr_SetString(PyExc_ValueError, e.what());
   } catch (const std::exception& e) {
     PyErr_SetString(PyExc_RuntimeError, e.what());
   } catch (...) {
