@@ -133,15 +133,17 @@ def bench_pyomo():
 
 def bench_linopy():
     import linopy
+    import pandas as pd
     import xarray as xr
 
     def build():
         mdl = linopy.Model()
-        x = mdl.add_variables(lower=0, coords=[range(S), range(D)], name="x")
-        cost = xr.DataArray(COST, coords=[range(S), range(D)])
-        mdl.add_constraints(x.sum(dim="dim_1") <= xr.DataArray(SUPPLY, coords=[range(S)]), name="supply")
-        mdl.add_constraints(x.sum(dim="dim_0") >= xr.DataArray(DEMAND, coords=[range(D)]), name="demand")
-        mdl.add_objective((cost * x).sum())
+        i = pd.RangeIndex(S, name="i")
+        k = pd.RangeIndex(D, name="k")
+        x = mdl.add_variables(lower=0, coords=[i, k], name="x")
+        mdl.add_constraints(x.sum(dim="k") <= xr.DataArray(SUPPLY, coords=[i]), name="supply")
+        mdl.add_constraints(x.sum(dim="i") >= xr.DataArray(DEMAND, coords=[k]), name="demand")
+        mdl.add_objective((xr.DataArray(COST, coords=[i, k]) * x).sum())
         return mdl
 
     mdl, t_build = timed(build)

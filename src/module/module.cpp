@@ -3,6 +3,7 @@
 #include "expr/expr_types.hpp"
 #include "modelling/model_type.hpp"
 #include "results/result.hpp"
+#include "solve/solve.hpp"
 #include "module/py.hpp"
 
 namespace {
@@ -43,10 +44,10 @@ PyObject* create_module() {
     if (PyModule_AddObjectRef(module.get(), c.name, reinterpret_cast<PyObject*>(*c.type)) < 0) return nullptr;
   }
   // Then the functions, in registration order.
-  // minimize and maximize go before sum; solve_pso, solve_sa, solve_cmaes, pareto_frontier,
+  // solve_pso, solve_sa, solve_cmaes, pareto_frontier,
   // stochastic_solve and solve_portfolio between solve_de and solve_parallel_de; solve_admm last.
-  const PyMethodDef* functions[] = {&sum_def,  &sin_def,      &cos_def,
-                                    &sqrt_def, &solve_de_def, &solve_parallel_de_def};
+  const PyMethodDef* functions[] = {&minimize_def, &maximize_def, &sum_def,      &sin_def,
+                                    &cos_def,      &sqrt_def,     &solve_de_def, &solve_parallel_de_def};
   size_t k = 0;
   for (const PyMethodDef* f : functions) module_functions[k++] = *f;
   module_functions[k] = {nullptr, nullptr, 0, nullptr};

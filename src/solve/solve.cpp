@@ -5,7 +5,10 @@
 #include "module/args.hpp"
 #include "results/result.hpp"
 #include "solve/arrays.hpp"
+#include "expr/expr_types.hpp"
+#include "module/type_builder.hpp"
 #include "solve/highs_adapter.hpp"
+#include "solve/osqp_adapter.hpp"
 
 #include <cmath>
 #include <limits>
@@ -121,9 +124,59 @@ bool relaxation_applies(const CompiledModel& c, const std::string& solver) {
   return true;
 }
 
-BackendOutcome dispatch(const std::string&, const CompiledModel& c, const SolveRequest& req) {
+BackendOutcome dispatch(const std::string& solver, const CompiledModel& c, const SolveRequest& req) {
+  if (solver == "osqp") return solve_osqp(c, req.options);
   // HiGHS is the default entry: every name without an adapter of its own runs it.
   return solve_highs(c, req.options);
+}
+
+// The constraints argument of the one-line functions: None or a sequence of Constraint.
+std::vector<ConstraintRecord> constraint_records(PyObject* seq, const char* fname) {
+  std::vector<ConstraintRecord> out;
+  if (seq == nullptr || seq == Py_None) return out;
+  if (PyUnicode_Check(seq) || !PySequence_Check(seq)) {
+    py::raise_wrong_type(seq, fname, "constraints", "a sequence of Constraint");
+  }
+  const Py_ssize_t n = PySequence_Size(seq);
+  if (n < 0) throw py::ErrorAlreadySet{};
+  out.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item = py::check(PySequence_GetItem(seq, i));
+    if (Py_TYPE(item.get()) != constraint_type) {
+      py::raise(PyExc_TypeError, std::string(fname) +
+                                     "(): argument 'constraints' must be a sequence of Constraint, but item " +
+                                     std::to_string(i) + " is " + py::type_name(item.get()));
+    }
+    out.push_back(reinterpret_cast<PyConstraint*>(item.get())->record);
+  }
+  return out;
+}
+
+PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* fname,
+                         ObjectiveSense sense) {
+  return py::guard([&] {
+    py::Args a(fname, {"objective", "constraints"}, 1, args, nargs, kwnames, /*collect_kwargs=*/true);
+    Objective objective = to_objective(classify(a[0]));
+    ModelData m = quick_model(std::move(objective), sense, constraint_records(a[1], fname));
+    CompiledModel c = compile_model(m);
+    SolveOptions o;
+    if (PyObject* kwargs = a.kwargs()) {
+      if (PyObject* v = PyDict_GetItemString(kwargs, "verbose")) o.verbose = py::to_bool(v, fname, "verbose");
+      if (PyObject* v = PyDict_GetItemString(kwargs, "time_limit")) o.time_limit = py::to_real(v, fname, "time_limit");
+    }
+    BackendOutcome outcome = classify_problem(m) == ProblemType::QP ? solve_osqp(c, o) : solve_highs(c, o);
+    ResultRecord record = record_from(std::move(outcome));
+    record.var_names.reserve(m.variables.size());
+    for (VariableRecord& v : m.variables) record.var_names.push_back(std::move(v.name));
+    return new_result(std::move(record)).release();
+  });
+}
+
+PyObject* fn_minimize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return solve_one_line(args, nargs, kwnames, "minimize", ObjectiveSense::Minimize);
+}
+PyObject* fn_maximize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return solve_one_line(args, nargs, kwnames, "maximize", ObjectiveSense::Maximize);
 }
 
 }  // namespace
@@ -152,5 +205,14 @@ PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return new_result(std::move(record)).release();
   });
 }
+
+PyMethodDef minimize_def = {
+    "minimize", py::fastcall<fn_minimize>(), py::kFastcallFlags,
+    "minimize(objective, constraints=None, **kwargs)\n--\n\n"
+    "Solve a minimization problem in one line.\n"
+    "Usage: result = minimize(objective_expr, [constraint1, constraint2, ...])"};
+PyMethodDef maximize_def = {"maximize", py::fastcall<fn_maximize>(), py::kFastcallFlags,
+                            "maximize(objective, constraints=None, **kwargs)\n--\n\n"
+                            "Solve a maximization problem in one line."};
 
 }  // namespace velmo::binding
