@@ -39,39 +39,42 @@ void compile_linear_objective(const TermMap& terms, double constant, double sign
 
 Hessian compile_hessian(const std::vector<QuadTerm>& quad, double sign, size_t n) {
   struct Entry {
-    uint32_t col;
     uint32_t row;
     double coef;
   };
-  std::vector<Entry> entries;
-  entries.reserve(quad.size());
+  // Bucket the terms by column (a stable counting sort), then order each column by row with
+  // a stable sort, so repeated pairs stay in creation order and add up in that order.
+  std::vector<size_t> start(n + 1, 0);
   for (const QuadTerm& t : quad) {
     check_index(t.i, n, "objective");
     check_index(t.j, n, "objective");
-    entries.push_back({t.j, t.i, t.coef});
+    ++start[t.j + 1];
   }
-  // A stable sort keeps repeated pairs in creation order, so they add up in that order.
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.col != b.col ? a.col < b.col : a.row < b.row;
-  });
+  for (size_t j = 0; j < n; ++j) start[j + 1] += start[j];
+  std::vector<Entry> entries(quad.size());
+  std::vector<size_t> cursor(start.begin(), start.end() - 1);
+  for (const QuadTerm& t : quad) entries[cursor[t.j]++] = Entry{t.i, t.coef};
+
   Hessian h;
   h.q_start.assign(n + 1, 0);
-  for (size_t k = 0; k < entries.size();) {
-    const Entry& e = entries[k];
-    double coef = e.coef;
-    size_t next = k + 1;
-    while (next < entries.size() && entries[next].col == e.col && entries[next].row == e.row) {
-      coef += entries[next].coef;
-      ++next;
+  h.q_index.reserve(quad.size());
+  h.q_value.reserve(quad.size());
+  for (size_t col = 0; col < n; ++col) {
+    auto first = entries.begin() + static_cast<ptrdiff_t>(start[col]);
+    auto last = entries.begin() + static_cast<ptrdiff_t>(start[col + 1]);
+    std::stable_sort(first, last, [](const Entry& a, const Entry& b) { return a.row < b.row; });
+    for (auto it = first; it != last;) {
+      double coef = it->coef;
+      auto next = it + 1;
+      for (; next != last && next->row == it->row; ++next) coef += next->coef;
+      // One triangle of Q with objective ½xᵀQx: the diagonal carries 2c, a product x_i x_j
+      // (i < j) carries c.
+      h.q_index.push_back(static_cast<int32_t>(it->row));
+      h.q_value.push_back(it->row == col ? 2.0 * sign * coef : sign * coef);
+      it = next;
     }
-    // One triangle of Q with objective ½xᵀQx: the diagonal carries 2c, a product x_i x_j
-    // (i < j) carries c.
-    h.q_index.push_back(static_cast<int32_t>(e.row));
-    h.q_value.push_back(e.row == e.col ? 2.0 * sign * coef : sign * coef);
-    ++h.q_start[e.col + 1];
-    k = next;
+    h.q_start[col + 1] = checked_count(h.q_index.size(), "quadratic objective");
   }
-  for (size_t j = 0; j < n; ++j) h.q_start[j + 1] += h.q_start[j];
   return h;
 }
 

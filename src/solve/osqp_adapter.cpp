@@ -11,6 +11,8 @@ using namespace pycall;
 
 SolveStatus map_osqp_status(std::string_view s) noexcept {
   auto has = [s](std::string_view w) { return s.find(w) != std::string_view::npos; };
+  // "unsolved" holds the word "solved" but means no solution was computed.
+  if (has("unsolved")) return SolveStatus::Unknown;
   if (has("solved")) return SolveStatus::Optimal;
   if (has("infeasible")) return SolveStatus::Infeasible;
   if (has("time_limit")) return SolveStatus::TimeLimit;

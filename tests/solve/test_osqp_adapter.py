@@ -157,6 +157,7 @@ def _status_stand_in(monkeypatch, status, iterations=7):
         ("run time limit reached", "unknown"),
         ("problem non convex", "unknown"),
         ("Solved", "unknown"),  # case-sensitive
+        ("unsolved", "unknown"),  # no solution, although the text holds "solved"
     ],
 )
 def test_status_texts_map_by_substring_stand_in_result(monkeypatch, text, status):
