@@ -22,29 +22,31 @@ _TERM = re.compile(r"(-?)(?:(\S+)\*)?x(\d+)$")
 
 
 def parse_linear(text):
-    """Reads an expression text with terms only into {index: coef}.
+    """Reads an expression text ("x0 + 2*x1 - 3") into ({index: coef}, constant).
 
     Term order in the text follows the term map and is not fixed, so tests compare the
-    parsed content. Returns None for a text that is not a plain term list.
+    parsed content.
     """
     parts = re.split(r" ([+-]) ", text)
     terms = {}
+    constant = 0.0
     sign = ""
     for k, part in enumerate(parts):
         if k % 2 == 1:
-            sign = "-" if part == "-" else ""
+            sign = part
             continue
         match = _TERM.match(part)
         if match is None:
-            return None
+            assert k == len(parts) - 1, text  # only the constant may follow the terms
+            constant = -float(part) if sign == "-" else float(part)
+            continue
         lead, magnitude, index = match.groups()
         coef = float(magnitude) if magnitude is not None else 1.0
-        if lead or sign:
-            coef = -coef
-        terms[int(index)] = coef
-    return terms
+        assert int(index) not in terms, text
+        terms[int(index)] = -coef if lead or sign == "-" else coef
+    return terms, constant
 
 
-@pytest.fixture
-def linear_terms():
+@pytest.fixture(scope="session")
+def linear_parts():
     return parse_linear
