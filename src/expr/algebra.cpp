@@ -143,8 +143,11 @@ Value linear_addsub(const Operand& self, const Operand& other, double sign) {
     case Operand::Quad: {
       QuadExpr q = *other.quad;
       if (sign < 0) flip(q);
+      // A Var counts as the Expr {i: 1} with constant 0, so the constant sum turns a
+      // negative-zero constant of -q into +0 just as it does for an Expr.
       if (self.kind == Operand::Var) {
         q.linear.add_term(self.var, 1.0);
+        q.constant += 0.0;
       } else {
         add_terms(q.linear, self.expr->terms, 1.0);
         q.constant += self.expr->constant;
