@@ -76,11 +76,12 @@ void merge(NlExpr& g, const NlExpr& r, double sign) {
   for (const NlTerm& t : r.terms) g.terms.push_back({sign == 1.0 ? t.coef : -t.coef, t.node});
 }
 
-NlExpr quad_to_nl(const QuadExpr& q) {
+// `room` reserves space for terms the caller appends next, saving a reallocation.
+NlExpr quad_to_nl(const QuadExpr& q, size_t room = 0) {
   NlExpr g;
   g.linear = q.linear;
   g.constant = q.constant;
-  g.terms.reserve(q.quad.size());
+  g.terms.reserve(q.quad.size() + room);
   for (const QuadTerm& t : q.quad) {
     g.terms.push_back({t.coef, NodeRef::binary(NodeKind::Mul, NodeRef::var(t.i), NodeRef::var(t.j))});
   }
@@ -254,7 +255,7 @@ QuadExpr var_power(uint32_t index, int32_t exponent) {
 Value quad_add(const QuadExpr& q, const Operand& other) {
   switch (other.kind) {
     case Operand::Nl: {
-      NlExpr g = quad_to_nl(q);
+      NlExpr g = quad_to_nl(q, other.nl->terms.size());
       merge(g, *other.nl, 1.0);
       return g;
     }

@@ -20,12 +20,7 @@ uint32_t ModelData::add_variable(std::string var_name, double lower, double uppe
     lower = 0.0;
     upper = 1.0;
   }
-  auto it = name_index.find(std::string_view(var_name));
-  if (it != name_index.end()) {
-    it->second = index;
-  } else {
-    name_index.emplace(var_name, index);
-  }
+  name_index.insert_or_assign(var_name, index);  // one hash and probe; a repeat name moves on
   variables.push_back(VariableRecord{std::move(var_name), lower, upper, index, kind});
   return index;
 }
