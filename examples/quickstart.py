@@ -10,5 +10,8 @@ m.add(x + y <= 4, name="capacity")
 m.add(x + 3 * y <= 6)
 
 print(m)
+result = m.solve()
+print(result)
+print("values:", result.values())
 print("capacity row:", x + y <= 4)
 print("a nonlinear constraint:", vo.sin(x) + x * y <= 1)

@@ -2,6 +2,8 @@
 // message of the table by the binding.
 #pragma once
 
+#include <string>
+
 namespace velmo {
 
 enum class ErrorCode {
@@ -26,5 +28,10 @@ struct ModelError {
 };
 
 [[noreturn]] inline void fail(ErrorCode code) { throw ModelError{code}; }
+
+// Input the core refuses with a message of its own (raised as ValueError).
+struct InvalidInput {
+  std::string message;
+};
 
 }  // namespace velmo

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <new>
+#include <unordered_set>
 
 namespace velmo {
 
@@ -163,6 +164,29 @@ NodeRef to_node(const NlExpr& g) {
     }
   }
   return result;
+}
+
+std::optional<uint32_t> max_var_index(const NlExpr& g) {
+  std::optional<uint32_t> best;
+  auto see = [&best](uint32_t i) {
+    if (!best || i > *best) best = i;
+  };
+  for (const Term& t : g.linear) see(t.index);
+  std::unordered_set<uintptr_t> seen;
+  std::vector<const NodeRef*> pending;
+  for (const NlTerm& t : g.terms) pending.push_back(&t.node);
+  while (!pending.empty()) {
+    const NodeRef& n = *pending.back();
+    pending.pop_back();
+    const NodeKind kind = n.kind();
+    if (kind == NodeKind::Var) {
+      see(n.var_index());
+      continue;
+    }
+    if (!seen.insert(n.id()).second) continue;
+    for (int k = 0; k < child_count(kind); ++k) pending.push_back(&n.child(k));
+  }
+  return best;
 }
 
 void append_node_text(std::string& out, const NodeRef& root) {

@@ -4,6 +4,7 @@
 #include "expr/linear.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ class NodeRef {
   double value() const noexcept;             // Const only
   const NodeRef& child(int i) const noexcept;  // Neg/Sin/Cos/Sqrt: 0; Add/Mul/Div: 0 and 1
   bool same_node(const NodeRef& o) const noexcept { return bits_ == o.bits_; }
+  // Identity of the referenced node, for visited sets in walks over shared subtrees.
+  uintptr_t id() const noexcept { return bits_; }
 
  private:
   explicit NodeRef(uintptr_t bits) noexcept : bits_(bits) {}
@@ -70,6 +73,10 @@ struct NonlinearConstraint {
 
 // One left-deep tree for the whole expression: linear entries, the constant, then the terms.
 NodeRef to_node(const NlExpr& g);
+
+// The largest variable index in an expression (linear part and trees), if it has any. Shared
+// subtrees are walked once, so a deeply shared DAG costs its size, not its tree size.
+std::optional<uint32_t> max_var_index(const NlExpr& g);
 
 void append_node_text(std::string& out, const NodeRef& root);
 std::string node_text(const NodeRef& root);

@@ -1,6 +1,10 @@
 // Model data operations: variable table, objective conversion, classification, cone checks.
 #include "modelling/model_data.hpp"
 
+#include <algorithm>
+#include <limits>
+#include <string>
+
 namespace velmo {
 
 const char* problem_type_text(ProblemType t) noexcept {
@@ -66,6 +70,49 @@ ProblemType classify_problem(const ModelData& m) noexcept {
     if (v.kind != VarKind::Continuous) return quadratic ? ProblemType::MIQP : ProblemType::MILP;
   }
   return quadratic ? ProblemType::QP : ProblemType::LP;
+}
+
+namespace {
+
+void see_index(std::optional<uint32_t>& best, std::optional<uint32_t> i) {
+  if (i && (!best || *i > *best)) best = i;
+}
+
+void see_terms(std::optional<uint32_t>& best, const TermMap& terms) {
+  for (const Term& t : terms) see_index(best, t.index);
+}
+
+}  // namespace
+
+ModelData quick_model(Objective objective, ObjectiveSense sense, std::vector<ConstraintRecord> constraints) {
+  std::optional<uint32_t> largest;
+  if (const auto* e = std::get_if<Expr>(&objective)) {
+    see_terms(largest, e->terms);
+  } else if (const auto* q = std::get_if<QuadExpr>(&objective)) {
+    see_terms(largest, q->linear);
+    for (const QuadTerm& t : q->quad) see_index(largest, std::max(t.i, t.j));
+  } else {
+    see_index(largest, max_var_index(std::get<NlExpr>(objective)));
+  }
+  ModelData m;
+  m.name = "quick_model";
+  for (ConstraintRecord& record : constraints) {
+    if (auto* row = std::get_if<LinearRow>(&record)) {
+      see_terms(largest, row->expr.terms);
+      m.linear_constraints.push_back(std::move(*row));
+    } else {
+      auto& nl = std::get<NonlinearConstraint>(record);
+      see_index(largest, max_var_index(nl.expr));
+      m.nonlinear_constraints.push_back(std::move(nl));
+    }
+  }
+  const uint64_t columns = largest ? uint64_t{*largest} + 1 : 1;
+  m.variables.reserve(columns);
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  for (uint64_t k = 0; k < columns; ++k) m.add_variable("x" + std::to_string(k), -kInf, kInf, VarKind::Continuous);
+  m.objective = std::move(objective);
+  m.sense = sense;
+  return m;
 }
 
 void check_soc_cone(size_t count) {

@@ -62,6 +62,10 @@ Objective to_objective(const Operand& v);
 bool has_nonlinear_terms(const Objective& o) noexcept;
 ProblemType classify_problem(const ModelData& m) noexcept;
 
+// The throw-away model of the one-line solve functions: one free continuous column "x<k>" for
+// every index 0..largest used by the objective and the constraints (at least one column).
+ModelData quick_model(Objective objective, ObjectiveSense sense, std::vector<ConstraintRecord> constraints);
+
 // Cone declarations: throw SocCone / PsdCone when the entry count is not acceptable.
 void check_soc_cone(size_t count);
 void check_psd_cone(size_t count);

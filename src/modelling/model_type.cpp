@@ -4,6 +4,7 @@
 #include "expr/expr_types.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
+#include "solve/solve.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -359,6 +360,18 @@ PyMethodDef model_methods[] = {
                  "integers($self, prefix, count, lower=..., upper=...)\n--\n\nBatch-add integer variables."),
     VELMO_METHOD("binaries", m_binaries,
                  "binaries($self, prefix, count)\n--\n\nBatch-add binary variables."),
+    VELMO_METHOD("solve", model_solve,
+                 "solve($self, **kwargs)\n--\n\n"
+                 "Solve the model. Auto-detects problem type and selects best solver.\n"
+                 "\n"
+                 "Options:\n"
+                 "  solver: str \u2014 force a specific solver (\"highs\", \"osqp\", \"scipy\")\n"
+                 "  time_limit: float \u2014 seconds\n"
+                 "  gap: float \u2014 MIP gap tolerance\n"
+                 "  verbose: bool \u2014 solver output\n"
+                 "  threads: int \u2014 number of threads\n"
+                 "  warm_start: Result \u2014 previous solution for warm starting\n"
+                 "  presolve: bool \u2014 run presolve (default True)"),
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef model_getset[] = {

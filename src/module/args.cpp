@@ -18,10 +18,15 @@ void translate_exception() noexcept {
     PyErr_SetString(e.type, e.message.c_str());
   } catch (const ModelError& e) {
     PyErr_SetString(PyExc_ValueError, error_message(e.code));
+  } catch (const InvalidInput& e) {
+    PyErr_SetString(PyExc_ValueError, e.message.c_str());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::length_error&) {
     PyErr_NoMemory();
+  } catch (const std::invalid_argument& e) {
+    // The core's way of refusing an argument it cannot work with (a Python-free ValueError).
+    PyErr_SetString(PyExc_ValueError, e.what());
   } catch (const std::exception& e) {
     PyErr_SetString(PyExc_RuntimeError, e.what());
   } catch (...) {

@@ -1,6 +1,9 @@
 // Module entry: creates velmo_opt and registers its classes and functions in their fixed order.
+#include "blackbox/blackbox_types.hpp"
 #include "expr/expr_types.hpp"
 #include "modelling/model_type.hpp"
+#include "results/result.hpp"
+#include "solve/solve.hpp"
 #include "module/py.hpp"
 
 namespace {
@@ -15,27 +18,36 @@ PyMethodDef module_functions[16];
 
 PyObject* cached_module = nullptr;
 
-int add_type(PyObject* module, const char* name, PyTypeObject* type) {
-  if (type == nullptr) return -1;
-  return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type));
-}
-
 PyObject* create_module() {
   using namespace velmo::binding;
   Ref module = Ref::steal(PyModule_Create(&module_def));
   if (!module) return nullptr;
   // Classes first, in registration order; each type object is created once per process.
-  if (add_type(module.get(), "Model", model_type ? model_type : (model_type = make_model_type())) < 0 ||
-      add_type(module.get(), "Var", var_type ? var_type : (var_type = make_var_type())) < 0 ||
-      add_type(module.get(), "Expr", expr_type ? expr_type : (expr_type = make_expr_type())) < 0 ||
-      add_type(module.get(), "QuadExpr", quad_type ? quad_type : (quad_type = make_quad_type())) < 0 ||
-      add_type(module.get(), "NlExpr", nl_type ? nl_type : (nl_type = make_nl_type())) < 0 ||
-      add_type(module.get(), "Constraint",
-               constraint_type ? constraint_type : (constraint_type = make_constraint_type())) < 0) {
-    return nullptr;
+  struct ClassEntry {
+    const char* name;
+    PyTypeObject** type;
+    PyTypeObject* (*make)();
+  };
+  const ClassEntry classes[] = {
+      {"Model", &model_type, make_model_type},
+      {"Var", &var_type, make_var_type},
+      {"Expr", &expr_type, make_expr_type},
+      {"QuadExpr", &quad_type, make_quad_type},
+      {"NlExpr", &nl_type, make_nl_type},
+      {"Constraint", &constraint_type, make_constraint_type},
+      {"Result", &result_type, make_result_type},
+      {"BlackBoxResult", &blackbox_result_type, make_blackbox_result_type},
+  };
+  for (const ClassEntry& c : classes) {
+    if (*c.type == nullptr) *c.type = c.make();
+    if (*c.type == nullptr) return nullptr;
+    if (PyModule_AddObjectRef(module.get(), c.name, reinterpret_cast<PyObject*>(*c.type)) < 0) return nullptr;
   }
   // Then the functions, in registration order.
-  const PyMethodDef* functions[] = {&sum_def, &sin_def, &cos_def, &sqrt_def};
+  // solve_pso, solve_sa, solve_cmaes, pareto_frontier,
+  // stochastic_solve and solve_portfolio between solve_de and solve_parallel_de; solve_admm last.
+  const PyMethodDef* functions[] = {&minimize_def, &maximize_def, &sum_def,      &sin_def,
+                                    &cos_def,      &sqrt_def,     &solve_de_def, &solve_parallel_de_def};
   size_t k = 0;
   for (const PyMethodDef* f : functions) module_functions[k++] = *f;
   module_functions[k] = {nullptr, nullptr, 0, nullptr};

@@ -1,0 +1,177 @@
+"""Transportation LP (100 sources x 1000 sinks: 100,000 variables, 1,100 rows, 200,000
+nonzeros) built and solved by velmo, PuLP, Pyomo, linopy and highspy fed directly from NumPy
+arrays (the floor). Prints build / compile / load / run seconds per library and the ratios of
+the totals, all measured in this one run.
+
+    python bench/bench_transport_lp.py [sources] [sinks]
+"""
+
+import sys
+import time
+
+import numpy as np
+
+S = int(sys.argv[1]) if len(sys.argv) > 1 else 100
+D = int(sys.argv[2]) if len(sys.argv) > 2 else 1000
+rng = np.random.default_rng(7)
+COST = rng.uniform(1.0, 20.0, size=(S, D)).round(2)
+DEMAND = rng.integers(5, 50, size=D).astype(float)
+SUPPLY = np.full(S, DEMAND.sum() / S * 1.1)
+
+
+def timed(fn):
+    t0 = time.perf_counter()
+    out = fn()
+    return out, time.perf_counter() - t0
+
+
+def bench_velmo():
+    import highspy
+    import velmo as vo
+
+    run_time = [0.0]
+
+    class TimedHighs(highspy.Highs):  # times HiGHS's own run() inside our solve
+        def run(self):
+            t0 = time.perf_counter()
+            status = super().run()
+            run_time[0] += time.perf_counter() - t0
+            return status
+
+    def build():
+        m = vo.Model("transport")
+        x = m.variables("x", S * D, lower=0)
+        for i in range(S):
+            m.add(vo.sum(x[i * D:(i + 1) * D]) <= SUPPLY[i])
+        for j in range(D):
+            m.add(vo.sum(x[j::D]) >= DEMAND[j])
+        m.minimize(vo.sum([c * v for c, v in zip(COST.ravel().tolist(), x)]))
+        return m
+
+    m, t_build = timed(build)
+    real = highspy.Highs
+    highspy.Highs = TimedHighs
+    try:
+        r, t_solve = timed(m.solve)
+    finally:
+        highspy.Highs = real
+    load = r.solve_time - run_time[0]
+    return {"build": t_build, "compile": t_solve - r.solve_time, "load": load, "run": run_time[0],
+            "objective": r.objective}
+
+
+def bench_highspy():
+    import highspy
+
+    def build():
+        # Column j = (i, k) has entries in supply row i and demand row S + k.
+        n = S * D
+        start = np.arange(0, 2 * n + 1, 2, dtype=np.int32)
+        index = np.empty(2 * n, dtype=np.int32)
+        index[0::2] = np.repeat(np.arange(S), D)
+        index[1::2] = S + np.tile(np.arange(D), S)
+        lp = highspy.HighsLp()
+        lp.num_col_, lp.num_row_ = n, S + D
+        lp.col_cost_ = COST.ravel()
+        lp.col_lower_ = np.zeros(n)
+        lp.col_upper_ = np.full(n, highspy.kHighsInf)
+        lp.row_lower_ = np.concatenate([np.full(S, -highspy.kHighsInf), DEMAND])
+        lp.row_upper_ = np.concatenate([SUPPLY, np.full(D, highspy.kHighsInf)])
+        lp.a_matrix_.format_ = highspy.MatrixFormat.kColwise
+        lp.a_matrix_.start_ = start
+        lp.a_matrix_.index_ = index
+        lp.a_matrix_.value_ = np.ones(2 * n)
+        return lp
+
+    lp, t_build = timed(build)
+    h = highspy.Highs()
+    h.setOptionValue("output_flag", False)
+    _, t_load = timed(lambda: h.passModel(lp))
+    _, t_run = timed(h.run)
+    return {"build": t_build, "compile": 0.0, "load": t_load, "run": t_run,
+            "objective": h.getInfo().objective_function_value}
+
+
+def bench_pulp():
+    import pulp
+
+    def build():
+        p = pulp.LpProblem("transport", pulp.LpMinimize)
+        x = [[pulp.LpVariable(f"x_{i}_{k}", lowBound=0) for k in range(D)] for i in range(S)]
+        p += pulp.lpSum(COST[i, k] * x[i][k] for i in range(S) for k in range(D))
+        for i in range(S):
+            p += pulp.lpSum(x[i]) <= SUPPLY[i]
+        for k in range(D):
+            p += pulp.lpSum(x[i][k] for i in range(S)) >= DEMAND[k]
+        return p
+
+    p, t_build = timed(build)
+    solver = pulp.HiGHS(msg=False) if "HiGHS" in pulp.listSolvers(onlyAvailable=True) else pulp.HiGHS_CMD(msg=False)
+    _, t_solve = timed(lambda: p.solve(solver))
+    return {"build": t_build, "compile": 0.0, "load": 0.0, "run": t_solve,
+            "objective": pulp.value(p.objective)}
+
+
+def bench_pyomo():
+    import pyomo.environ as pyo
+
+    def build():
+        mdl = pyo.ConcreteModel()
+        mdl.I = pyo.RangeSet(0, S - 1)
+        mdl.K = pyo.RangeSet(0, D - 1)
+        mdl.x = pyo.Var(mdl.I, mdl.K, domain=pyo.NonNegativeReals)
+        mdl.obj = pyo.Objective(expr=sum(COST[i, k] * mdl.x[i, k] for i in range(S) for k in range(D)))
+        mdl.supply = pyo.Constraint(mdl.I, rule=lambda mm, i: sum(mm.x[i, k] for k in range(D)) <= SUPPLY[i])
+        mdl.demand = pyo.Constraint(mdl.K, rule=lambda mm, k: sum(mm.x[i, k] for i in range(S)) >= DEMAND[k])
+        return mdl
+
+    mdl, t_build = timed(build)
+    solver = pyo.SolverFactory("appsi_highs")
+    _, t_solve = timed(lambda: solver.solve(mdl))
+    return {"build": t_build, "compile": 0.0, "load": 0.0, "run": t_solve, "objective": pyo.value(mdl.obj)}
+
+
+def bench_linopy():
+    import linopy
+    import pandas as pd
+    import xarray as xr
+
+    def build():
+        mdl = linopy.Model()
+        i = pd.RangeIndex(S, name="i")
+        k = pd.RangeIndex(D, name="k")
+        x = mdl.add_variables(lower=0, coords=[i, k], name="x")
+        mdl.add_constraints(x.sum(dim="k") <= xr.DataArray(SUPPLY, coords=[i]), name="supply")
+        mdl.add_constraints(x.sum(dim="i") >= xr.DataArray(DEMAND, coords=[k]), name="demand")
+        mdl.add_objective((xr.DataArray(COST, coords=[i, k]) * x).sum())
+        return mdl
+
+    mdl, t_build = timed(build)
+    _, t_solve = timed(lambda: mdl.solve(solver_name="highs", io_api="direct", output_flag=False))
+    return {"build": t_build, "compile": 0.0, "load": 0.0, "run": t_solve, "objective": mdl.objective.value}
+
+
+def main():
+    print(f"transportation LP: {S * D} variables, {S + D} rows, {2 * S * D} nonzeros")
+    rows = {}
+    for name, fn in [("highspy (floor)", bench_highspy), ("velmo", bench_velmo), ("PuLP", bench_pulp),
+                     ("Pyomo", bench_pyomo), ("linopy", bench_linopy)]:
+        try:
+            rows[name] = fn()
+        except Exception as e:  # a missing peer is reported, not fatal
+            print(f"{name}: skipped ({type(e).__name__}: {e})")
+    print(f"{'library':16s} {'build':>8s} {'compile':>8s} {'load':>8s} {'run':>8s} {'total':>8s} {'objective':>14s}")
+    for name, r in rows.items():
+        r["total"] = r["build"] + r["compile"] + r["load"] + r["run"]
+        print(f"{name:16s} {r['build']:8.3f} {r['compile']:8.3f} {r['load']:8.3f} {r['run']:8.3f} "
+              f"{r['total']:8.3f} {r['objective']:14.4f}")
+    print("(PuLP, Pyomo, linopy: 'run' is their whole solve call, loading included)")
+    if "velmo" in rows:
+        ours = rows["velmo"]["total"]
+        for name, r in rows.items():
+            if name != "velmo":
+                print(f"velmo total / {name} total = {ours / r['total']:.2f}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,248 @@
+// Binding of the black-box solvers: BlackBoxResult, bounds and option readers, the Python
+// objective call, and solve_de / solve_parallel_de.
+#include "blackbox/blackbox_types.hpp"
+
+#include "expr/number_text.hpp"
+#include "module/args.hpp"
+#include "module/type_builder.hpp"
+
+#include <limits>
+#include <new>
+#include <utility>
+
+namespace velmo::binding {
+
+using py::Ref;
+
+PyTypeObject* blackbox_result_type = nullptr;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// New list of floats, or nullptr with the Python error set.
+PyObject* new_float_list(std::span<const double> values) noexcept {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
+  if (list == nullptr) return nullptr;
+  for (size_t i = 0; i < values.size(); ++i) {
+    PyObject* item = PyFloat_FromDouble(values[i]);
+    if (item == nullptr) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals `item`
+  }
+  return list;
+}
+
+[[noreturn]] void raise_bad_bounds(const char* fname, const std::string& detail) {
+  py::raise(PyExc_TypeError, std::string(fname) +
+                                 "(): argument 'bounds' must be a sequence of (lower, upper) "
+                                 "tuples of numbers, " + detail);
+}
+
+double bound_value(PyObject* o, const char* fname, Py_ssize_t item) {
+  const double v = PyFloat_AsDouble(o);
+  if (v == -1.0 && PyErr_Occurred()) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      raise_bad_bounds(fname, "but item " + std::to_string(item) + " holds " + py::type_name(o));
+    }
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      py::raise(PyExc_OverflowError, std::string(fname) + "(): argument 'bounds': item " +
+                                         std::to_string(item) + " is too large to convert to float");
+    }
+    throw py::ErrorAlreadySet{};  // raised by the object's own __float__: keep it
+  }
+  return v;
+}
+
+// The value given for option `key`, borrowed, or nullptr when it was not given.
+PyObject* option_value(PyObject* kwargs, const char* key) {
+  if (kwargs == nullptr) return nullptr;
+  Ref name = py::check(PyUnicode_FromString(key));
+  PyObject* value = PyDict_GetItemWithError(kwargs, name.get());
+  if (value == nullptr && PyErr_Occurred()) throw py::ErrorAlreadySet{};
+  return value;
+}
+
+}  // namespace
+
+blackbox::SearchBox parse_bounds(PyObject* bounds, const char* fname) {
+  if (PyUnicode_Check(bounds) || !PySequence_Check(bounds)) {
+    raise_bad_bounds(fname, "not " + py::type_name(bounds));
+  }
+  const Py_ssize_t n = PySequence_Size(bounds);
+  if (n < 0) throw py::ErrorAlreadySet{};
+  blackbox::SearchBox box;
+  box.lower.reserve(static_cast<size_t>(n));
+  box.upper.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item = py::check(PySequence_GetItem(bounds, i));
+    if (!PyTuple_Check(item.get())) {
+      raise_bad_bounds(fname, "but item " + std::to_string(i) + " is " + py::type_name(item.get()));
+    }
+    const Py_ssize_t size = PyTuple_Size(item.get());
+    if (size != 2) {
+      raise_bad_bounds(fname, "but item " + std::to_string(i) + " has " + std::to_string(size) +
+                                  " entries");
+    }
+    box.lower.push_back(bound_value(PyTuple_GetItem(item.get(), 0), fname, i));
+    box.upper.push_back(bound_value(PyTuple_GetItem(item.get(), 1), fname, i));
+  }
+  return box;
+}
+
+template <>
+std::optional<uint64_t> read_option<uint64_t>(PyObject* kwargs, const char* fname, const char* key) {
+  PyObject* v = option_value(kwargs, key);
+  if (v == nullptr) return std::nullopt;
+  return py::to_u64(v, fname, key);
+}
+
+template <>
+std::optional<double> read_option<double>(PyObject* kwargs, const char* fname, const char* key) {
+  PyObject* v = option_value(kwargs, key);
+  if (v == nullptr) return std::nullopt;
+  return py::to_real(v, fname, key);
+}
+
+template <>
+std::optional<std::string> read_option<std::string>(PyObject* kwargs, const char* fname,
+                                                    const char* key) {
+  PyObject* v = option_value(kwargs, key);
+  if (v == nullptr) return std::nullopt;
+  return py::to_text(v, fname, key);
+}
+
+double evaluate_point(PyObject* func, std::span<const double> point) noexcept {
+  const PyGILState_STATE gil = PyGILState_Ensure();
+  double value = kInf;
+  if (PyObject* list = new_float_list(point)) {
+    PyObject* answer = PyObject_CallFunctionObjArgs(func, list, static_cast<PyObject*>(nullptr));
+    Py_DECREF(list);
+    if (answer != nullptr) {
+      const double v = PyFloat_AsDouble(answer);
+      Py_DECREF(answer);
+      if (!(v == -1.0 && PyErr_Occurred())) value = v;
+    }
+  }
+  PyErr_Clear();
+  PyGILState_Release(gil);
+  return value;
+}
+
+Ref make_result(blackbox::SolverOutcome&& outcome) {
+  auto* o = py::alloc_instance<PyBlackBoxResult>(blackbox_result_type);
+  new (&o->outcome) blackbox::SolverOutcome(std::move(outcome));
+  return Ref::steal(reinterpret_cast<PyObject*>(o));
+}
+
+namespace {
+
+// ---- BlackBoxResult
+
+const blackbox::SolverOutcome& outcome_of(PyObject* self) {
+  return reinterpret_cast<PyBlackBoxResult*>(self)->outcome;
+}
+
+void result_dealloc(PyObject* self) {
+  reinterpret_cast<PyBlackBoxResult*>(self)->outcome.~SolverOutcome();
+  py::free_instance(self);
+}
+
+PyObject* result_repr(PyObject* self) {
+  return py::guard([&] {
+    const blackbox::SolverOutcome& o = outcome_of(self);
+    std::string text = "BlackBoxResult(obj=";
+    append_fixed(text, o.objective, 6);
+    text += ", evals=" + std::to_string(o.evaluations) +
+            ", converged=" + (o.converged ? "true" : "false") + ")";
+    return py::str(text).release();
+  });
+}
+
+PyObject* get_x(PyObject* self, void*) { return new_float_list(outcome_of(self).x); }
+PyObject* get_objective(PyObject* self, void*) { return PyFloat_FromDouble(outcome_of(self).objective); }
+PyObject* get_iterations(PyObject* self, void*) {
+  return PyLong_FromUnsignedLongLong(outcome_of(self).iterations);
+}
+PyObject* get_evaluations(PyObject* self, void*) {
+  return PyLong_FromUnsignedLongLong(outcome_of(self).evaluations);
+}
+PyObject* get_converged(PyObject* self, void*) { return PyBool_FromLong(outcome_of(self).converged); }
+PyObject* get_history(PyObject* self, void*) { return new_float_list(outcome_of(self).history); }
+
+PyGetSetDef result_getset[] = {
+    {"x", get_x, nullptr, nullptr, nullptr},
+    {"objective", get_objective, nullptr, nullptr, nullptr},
+    {"iterations", get_iterations, nullptr, nullptr, nullptr},
+    {"evaluations", get_evaluations, nullptr, nullptr, nullptr},
+    {"converged", get_converged, nullptr, nullptr, nullptr},
+    {"history", get_history, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr}};
+
+void* fn(auto f) { return reinterpret_cast<void*>(f); }
+
+// ---- solvers
+
+// Both functions share the engine; they differ only in which options they read.
+PyObject* run_de(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, bool parallel) {
+  return py::guard([&] {
+    const char* fname = parallel ? "solve_parallel_de" : "solve_de";
+    py::Args a(fname, {"obj_func", "bounds"}, 2, args, nargs, kwnames, true);
+    const blackbox::SearchBox box = parse_bounds(a[1], fname);
+    const uint64_t n = box.dim();
+    PyObject* kw = a.kwargs();
+
+    blackbox::DeSettings settings;
+    const std::optional<uint64_t> pop_size = read_option<uint64_t>(kw, fname, "pop_size");
+    // An explicit 0 means the plain 10 * n in both functions; only an absent key gives the
+    // larger population of solve_parallel_de.
+    settings.pop_size = pop_size ? (*pop_size != 0 ? *pop_size : 10 * n) : (parallel ? 15 : 10) * n;
+    settings.max_generations = read_option<uint64_t>(kw, fname, "max_generations").value_or(1000);
+    if (!parallel) settings.f = read_option<double>(kw, fname, "f").value_or(0.8);
+    if (!parallel) settings.cr = read_option<double>(kw, fname, "cr").value_or(0.9);
+    const uint64_t seed = read_option<uint64_t>(kw, fname, "seed").value_or(42);
+    if (!parallel) settings.tol = read_option<double>(kw, fname, "tol").value_or(1e-8);
+
+    blackbox::SolverRng rng(seed);
+
+    return make_result(blackbox::de_engine(PyObjective{a[0]}, box, settings, rng)).release();
+  });
+}
+
+PyObject* solve_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_de(args, nargs, kwnames, false);
+}
+PyObject* solve_parallel_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_de(args, nargs, kwnames, true);
+}
+
+}  // namespace
+
+PyTypeObject* make_blackbox_result_type() {
+  return py::build_type(
+      "velmo_opt.BlackBoxResult", sizeof(PyBlackBoxResult),
+      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+      {{Py_tp_doc, const_cast<char*>("Black-box result returned from metaheuristic solvers.")},
+       {Py_tp_dealloc, fn(result_dealloc)},
+       {Py_tp_repr, fn(result_repr)},
+       {Py_tp_getset, result_getset}});
+}
+
+PyMethodDef solve_de_def = {
+    "solve_de", py::fastcall<solve_de>(), py::kFastcallFlags,
+    "solve_de(obj_func, bounds, **kwargs)\n--\n\n"
+    "Solve a black-box optimisation problem using Differential Evolution.\n"
+    "obj_func: callable(x: list[float]) -> float\n"
+    "bounds: list of (lower, upper) tuples"};
+
+PyMethodDef solve_parallel_de_def = {
+    "solve_parallel_de", py::fastcall<solve_parallel_de>(), py::kFastcallFlags,
+    "solve_parallel_de(obj_func, bounds, **kwargs)\n--\n\n"
+    "Enhanced DE with larger population. For truly parallel evaluation, use the native C++ "
+    "engine with an objective that is not a Python callable."};
+
+}  // namespace velmo::binding

@@ -1,0 +1,117 @@
+// Python-free black-box machinery: random numbers, boxes, outcomes, shared search helpers and
+// the differential-evolution engine.
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+namespace velmo::blackbox {
+
+// 64-bit xorshift (13, 7, 17). Runs must be reproducible bit for bit from the seed alone, so
+// the generator and the order of its draws are part of every engine's contract.
+class SolverRng {
+ public:
+  // A zero state would stay zero forever, so seed 0 acts as 1.
+  explicit SolverRng(uint64_t seed) noexcept : state_(seed == 0 ? 1 : seed) {}
+
+  uint64_t next_u64() noexcept {
+    uint64_t s = state_;
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    state_ = s;
+    return s;
+  }
+  // 53 random bits in [0, 1).
+  double uniform() noexcept { return static_cast<double>(next_u64() >> 11) * 0x1p-53; }
+  // Plain modulo of the raw word; k must not be 0.
+  uint64_t index_below(uint64_t k) noexcept { return next_u64() % k; }
+  // Box-Muller, cosine branch only: always exactly two uniform draws.
+  double normal() noexcept;
+
+ private:
+  uint64_t state_;
+};
+
+// The search region; nothing requires lower <= upper or finite values.
+struct SearchBox {
+  std::vector<double> lower;
+  std::vector<double> upper;
+  size_t dim() const noexcept { return lower.size(); }
+};
+
+struct SolverOutcome {
+  std::vector<double> x;
+  std::vector<double> history;  // best value at the start and after each iteration
+  double objective = 0.0;
+  uint64_t iterations = 0;  // history length
+  uint64_t evaluations = 0;
+  bool converged = false;
+};
+
+// A non-owning reference to the objective: one indirect call per evaluation and no
+// allocation, so an engine can run any callable (a Python function through the binding, or
+// a C++ function) without being a template. The referenced callable must outlive the call.
+class ObjectiveRef {
+ public:
+  template <class F>
+    requires(!std::same_as<std::remove_cvref_t<F>, ObjectiveRef> &&
+             std::is_invocable_r_v<double, F&, std::span<const double>>)
+  ObjectiveRef(F&& f) noexcept  // NOLINT: implicit on purpose, like a function pointer
+      : ctx_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+        call_([](void* ctx, std::span<const double> x) -> double {
+          return (*static_cast<std::remove_reference_t<F>*>(ctx))(x);
+        }) {}
+
+  double operator()(std::span<const double> x) const { return call_(ctx_, x); }
+
+ private:
+  void* ctx_;
+  double (*call_)(void*, std::span<const double>);
+};
+
+// Fills `out` (length n) with a uniform point of the box, coordinate 0 first.
+void random_point(SolverRng& rng, const SearchBox& box, std::span<double> out) noexcept;
+
+// max with the lower bound, then min with the upper bound; a NaN operand yields the other one,
+// so a NaN coordinate lands on a bound instead of escaping the box. Inline because it runs on
+// every coordinate of every trial.
+inline void clamp_to_box(std::span<double> point, const SearchBox& box) noexcept {
+  for (size_t i = 0; i < point.size(); ++i) {
+    double v = point[i];
+    if (v < box.lower[i] || v != v) v = box.lower[i];
+    if (v > box.upper[i] || v != v) v = box.upper[i];
+    point[i] = v;
+  }
+}
+
+// True when the last 10 of more than 10 entries span less than tol (NaN entries skipped).
+bool history_stalled(std::span<const double> history, double tol) noexcept;
+
+// Index of the best value: the first minimum, moving only on a strictly smaller value, so a
+// leading NaN stays chosen and a later NaN never is.
+size_t best_index(std::span<const double> values) noexcept;
+
+// Whether `candidate` replaces the current best (strictly smaller only; never after NaN).
+inline bool improves(double best, double candidate) noexcept { return best > candidate; }
+
+struct DeSettings {
+  uint64_t pop_size = 0;  // NP, already resolved by the caller
+  uint64_t max_generations = 1000;
+  double f = 0.8;
+  double cr = 0.9;
+  double tol = 1e-8;
+};
+
+// DE/rand/1/bin with in-place population update and the stall stop. Throws
+// std::invalid_argument, before any objective call, when the box is empty or NP < 4 (the
+// donor draw needs four distinct individuals and would never end).
+SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& box, const DeSettings& settings,
+                        SolverRng& rng);
+
+}  // namespace velmo::blackbox

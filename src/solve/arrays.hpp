@@ -1,0 +1,73 @@
+// Calls on outside Python packages shared by the adapters: imports, numpy arrays, scipy
+// sparse matrices, time.perf_counter, and conversions of their answers.
+#pragma once
+
+#include "module/py.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace velmo::pycall {
+
+using py::Ref;
+
+// Holds the interpreter lock for a scope (nests when the caller already holds it).
+class GilEnsure {
+ public:
+  GilEnsure() noexcept : state_(PyGILState_Ensure()) {}
+  ~GilEnsure() { PyGILState_Release(state_); }
+  GilEnsure(const GilEnsure&) = delete;
+  GilEnsure& operator=(const GilEnsure&) = delete;
+
+ private:
+  PyGILState_STATE state_;
+};
+
+Ref import(const char* name);
+Ref attr(PyObject* o, const char* name);
+
+// Calls with positional arguments (borrowed PyObject*).
+template <class... A>
+Ref call(PyObject* callable, A... args) {
+  return py::check(PyObject_CallFunctionObjArgs(callable, static_cast<PyObject*>(args)..., nullptr));
+}
+template <class... A>
+Ref call_method(PyObject* o, const char* name, A... args) {
+  Ref method = attr(o, name);
+  return call(method.get(), args...);
+}
+// Calls with keyword arguments only.
+Ref call_kw(PyObject* callable, PyObject* kwargs);
+
+// time.perf_counter() as a double.
+double perf_counter(PyObject* time_module);
+
+Ref float_list(std::span<const double> values);
+Ref int_list(std::span<const int32_t> values);
+Ref index_list(std::span<const uint32_t> values);
+Ref ints(long long v);
+
+// numpy.array(list)
+Ref numpy_array(PyObject* numpy, PyObject* list);
+
+// scipy.sparse.csc_matrix((numpy.array(values), numpy.array(indices), numpy.array(starts)), (rows, cols))
+Ref csc_matrix(PyObject* sparse, PyObject* numpy, std::span<const double> values,
+               std::span<const int32_t> indices, std::span<const int32_t> starts, size_t rows,
+               size_t cols);
+
+// A list of floats from any iterable of numbers (lists from highspy, arrays from osqp).
+std::vector<double> to_doubles(PyObject* iterable);
+double to_double(PyObject* o);
+// An unsigned integer; nullopt (error cleared) when `o` is not one.
+std::optional<uint64_t> to_count(PyObject* o) noexcept;
+
+// The second item of a 2-tuple (status, value), or nullptr (borrowed) when `o` is not one.
+PyObject* second_of_pair(PyObject* o) noexcept;
+
+// Python's full Unicode lower-casing of str(o).
+std::string lower_text(PyObject* o);
+
+}  // namespace velmo::pycall

@@ -1,0 +1,109 @@
+// OSQP adapter: status map, then the call sequence on osqp.OSQP, then the outcome.
+#include "solve/osqp_adapter.hpp"
+
+#include "module/args.hpp"
+#include "solve/arrays.hpp"
+
+namespace velmo {
+
+using py::Ref;
+using namespace pycall;
+
+SolveStatus map_osqp_status(std::string_view s) noexcept {
+  auto has = [s](std::string_view w) { return s.find(w) != std::string_view::npos; };
+  if (has("solved")) return SolveStatus::Optimal;
+  if (has("infeasible")) return SolveStatus::Infeasible;
+  if (has("time_limit")) return SolveStatus::TimeLimit;
+  if (has("maximum iterations")) return SolveStatus::TimeLimit;
+  return SolveStatus::Unknown;
+}
+
+namespace {
+
+// osqp 1.x warns when solve() is called without `raise_error` and is announced to start
+// raising on every unsolved status; asking for the status object keeps both away. Older
+// releases do not know the keyword.
+Ref run_solve(PyObject* solver) {
+  Ref method = attr(solver, "solve");
+  Ref kwargs = py::check(PyDict_New());
+  py::check_status(PyDict_SetItemString(kwargs.get(), "raise_error", Py_False));
+  Ref empty = py::check(PyTuple_New(0));
+  PyObject* res = PyObject_Call(method.get(), empty.get(), kwargs.get());
+  if (res != nullptr) return Ref::steal(res);
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw py::ErrorAlreadySet{};
+  PyErr_Clear();
+  return call(method.get());
+}
+
+std::vector<double> concat(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> out(a);
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+}  // namespace
+
+BackendOutcome solve_osqp(const CompiledModel& c, const SolveOptions& o) {
+  GilEnsure gil;
+  Ref time = import("time");
+  const double t0 = perf_counter(time.get());
+  Ref osqp = import("osqp");
+  Ref sparse = import("scipy.sparse");
+  Ref numpy = import("numpy");
+  const size_t n = c.num_cols;
+  const size_t m = c.num_rows;
+
+  Ref p;
+  if (c.hessian) {
+    p = csc_matrix(sparse.get(), numpy.get(), c.hessian->q_value, c.hessian->q_index,
+                   c.hessian->q_start, n, n);
+  } else {
+    const std::vector<int32_t> starts(n + 1, 0);
+    p = csc_matrix(sparse.get(), numpy.get(), {}, {}, starts, n, n);
+  }
+  Ref a0 = csc_matrix(sparse.get(), numpy.get(), c.a_value, c.a_index, c.a_start, m, n);
+  Ref eye = call_method(sparse.get(), "eye", ints(static_cast<long long>(n)).get());
+  Ref blocks = py::check(PyList_New(2));
+  PyList_SetItem(blocks.get(), 0, a0.copy().release());
+  PyList_SetItem(blocks.get(), 1, eye.copy().release());
+  Ref a = call_method(call_method(sparse.get(), "vstack", blocks.get()).get(), "tocsc");
+  Ref q = numpy_array(numpy.get(), float_list(c.col_cost).get());
+  Ref l = numpy_array(numpy.get(), float_list(concat(c.row_lower, c.col_lower)).get());
+  Ref u = numpy_array(numpy.get(), float_list(concat(c.row_upper, c.col_upper)).get());
+
+  Ref solver = call_method(osqp.get(), "OSQP");
+  Ref kw = py::check(PyDict_New());
+  auto put = [&kw](const char* key, PyObject* value) {
+    py::check_status(PyDict_SetItemString(kw.get(), key, value));
+  };
+  put("P", p.get());
+  put("q", q.get());
+  put("A", a.get());
+  put("l", l.get());
+  put("u", u.get());
+  put("verbose", o.verbose ? Py_True : Py_False);
+  if (o.time_limit) put("time_limit", py::float_obj(*o.time_limit).get());
+  put("eps_abs", py::float_obj(1e-8).get());
+  put("eps_rel", py::float_obj(1e-8).get());
+  call_kw(attr(solver.get(), "setup").get(), kw.get());
+  Ref res = run_solve(solver.get());
+  const double t1 = perf_counter(time.get());
+
+  BackendOutcome out;
+  out.solver = "OSQP";
+  out.solve_time = t1 - t0;
+  Ref info = attr(res.get(), "info");
+  Ref status = attr(info.get(), "status");
+  out.status = map_osqp_status(py::to_text(status.get(), "OSQP result", "info.status"));
+  if (out.status == SolveStatus::Optimal) {
+    out.primals = to_doubles(attr(res.get(), "x").get());
+    out.objective = model_objective(to_double(attr(info.get(), "obj_val").get()), c.obj_offset, c.maximize);
+    out.duals = to_doubles(attr(res.get(), "y").get());
+  }
+  Ref iter = Ref::steal(PyObject_GetAttrString(info.get(), "iter"));
+  if (!iter) PyErr_Clear();  // an unreadable count is 0
+  out.iterations = to_count(iter.get()).value_or(0);
+  return out;
+}
+
+}  // namespace velmo

@@ -1,0 +1,218 @@
+// Model.solve: read options, compile, classify, choose and run an adapter, wrap the outcome.
+#include "solve/solve.hpp"
+
+#include "modelling/model_type.hpp"
+#include "module/args.hpp"
+#include "results/result.hpp"
+#include "solve/arrays.hpp"
+#include "expr/expr_types.hpp"
+#include "module/type_builder.hpp"
+#include "solve/highs_adapter.hpp"
+#include "solve/osqp_adapter.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace velmo::binding {
+
+using py::Ref;
+
+namespace {
+
+struct SolveRequest {
+  SolveOptions options;
+  std::optional<std::string> solver;          // lower-cased
+  std::optional<int64_t> time_limit_maxiter;  // the SLSQP iteration cap
+};
+
+int64_t saturate_to_i64(double v) noexcept {
+  if (std::isnan(v)) return 0;
+  if (v >= 9.2233720368547758e18) return std::numeric_limits<int64_t>::max();
+  if (v <= -9.2233720368547758e18) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(v);
+}
+
+// A warm start: a Result's primal values, or any sequence of numbers; anything else (a
+// string included) counts as no warm start.
+std::optional<std::vector<double>> read_warm_start(PyObject* v) {
+  if (Py_TYPE(v) == result_type) return reinterpret_cast<PyResult*>(v)->record.primals;
+  if (PyUnicode_Check(v) || !PySequence_Check(v)) return std::nullopt;
+  try {
+    return pycall::to_doubles(v);
+  } catch (const py::ErrorAlreadySet&) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+}
+
+SolveRequest read_options(PyObject* kwargs) {
+  SolveRequest req;
+  SolveOptions& o = req.options;
+  if (kwargs == nullptr) return req;
+  auto get = [kwargs](const char* key) { return PyDict_GetItemString(kwargs, key); };
+  const char* fn = "solve";
+  if (PyObject* v = get("time_limit")) {
+    o.time_limit = py::to_real(v, fn, "time_limit");
+    req.time_limit_maxiter = saturate_to_i64(*o.time_limit * 100);
+  }
+  if (PyObject* v = get("gap")) o.gap = py::to_real(v, fn, "gap");
+  if (PyObject* v = get("verbose")) o.verbose = py::to_bool(v, fn, "verbose");
+  if (PyObject* v = get("threads")) o.threads = py::to_u32(v, fn, "threads");
+  if (PyObject* v = get("solver")) {
+    py::to_text(v, fn, "solver");
+    req.solver = pycall::lower_text(v);
+  }
+  if (PyObject* v = get("warm_start")) o.warm_start = read_warm_start(v);
+  bool presolve = true;
+  if (PyObject* v = get("presolve")) presolve = py::to_bool(v, fn, "presolve");
+  if (PyObject* v = get("solver_method")) o.solver_method = py::to_text(v, fn, "solver_method");
+  if (PyObject* v = get("run_crossover")) o.run_crossover = py::to_text(v, fn, "run_crossover");
+  if (PyObject* v = get("parallel")) o.parallel = py::to_text(v, fn, "parallel");
+  if (PyObject* v = get("scale_cleanup")) o.scale_cleanup = py::to_bool(v, fn, "scale_cleanup");
+  if (PyObject* v = get("simplex_scale_strategy")) {
+    o.simplex_scale_strategy = py::to_i32(v, fn, "simplex_scale_strategy");
+  }
+  if (PyObject* v = get("eliminate_redundant")) {
+    o.eliminate_redundant = py::to_bool(v, fn, "eliminate_redundant");
+  }
+  if (PyObject* v = get("basis")) o.basis = Ref::borrow(v);
+  o.presolve = presolve && !o.basis;
+  return req;
+}
+
+std::string choose_solver(const SolveRequest& req, const ModelData& d) {
+  if (req.solver) return *req.solver;
+  if (!d.soc_cones.empty() || !d.psd_cones.empty()) return "clarabel";
+  switch (classify_problem(d)) {
+    case ProblemType::QP: return "osqp";
+    case ProblemType::NLP: return "ipopt";
+    default: return "highs";
+  }
+}
+
+// Small integer models first try their LP relaxation: when it comes out integral there is
+// nothing left to branch on.
+std::optional<BackendOutcome> try_relaxation(const CompiledModel& c, const SolveOptions& o) {
+  BackendOutcome out;
+  try {
+    out = solve_highs(relaxation_of(c), o);
+  } catch (const py::ErrorAlreadySet&) {
+    PyErr_Clear();
+    return std::nullopt;
+  } catch (const py::Raise&) {
+    return std::nullopt;
+  }
+  if (out.status != SolveStatus::Optimal || !out.primals) return std::nullopt;
+  std::vector<double>& x = *out.primals;
+  for (size_t j = 0; j < c.num_cols; ++j) {
+    if (c.integrality[j] != 0 && !(std::fabs(x[j] - std::round(x[j])) <= 1e-6)) return std::nullopt;
+  }
+  for (size_t j = 0; j < c.num_cols; ++j) {
+    if (c.integrality[j] != 0) x[j] = std::round(x[j]);
+  }
+  out.nodes = 0;
+  out.gap = 0.0;
+  out.duals.reset();
+  return out;
+}
+
+bool relaxation_applies(const CompiledModel& c, const std::string& solver) {
+  if (c.num_cols > 4000 || !c.has_integer_column()) return false;
+  for (const char* other : {"clarabel", "scipy", "slsqp", "ipopt", "osqp"}) {
+    if (solver == other) return false;
+  }
+  return true;
+}
+
+BackendOutcome dispatch(const std::string& solver, const CompiledModel& c, const SolveRequest& req) {
+  if (solver == "osqp") return solve_osqp(c, req.options);
+  // HiGHS is the default entry: every name without an adapter of its own runs it.
+  return solve_highs(c, req.options);
+}
+
+// The constraints argument of the one-line functions: None or a sequence of Constraint.
+std::vector<ConstraintRecord> constraint_records(PyObject* seq, const char* fname) {
+  std::vector<ConstraintRecord> out;
+  if (seq == nullptr || seq == Py_None) return out;
+  if (PyUnicode_Check(seq) || !PySequence_Check(seq)) {
+    py::raise_wrong_type(seq, fname, "constraints", "a sequence of Constraint");
+  }
+  const Py_ssize_t n = PySequence_Size(seq);
+  if (n < 0) throw py::ErrorAlreadySet{};
+  out.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item = py::check(PySequence_GetItem(seq, i));
+    if (Py_TYPE(item.get()) != constraint_type) {
+      py::raise(PyExc_TypeError, std::string(fname) +
+                                     "(): argument 'constraints' must be a sequence of Constraint, but item " +
+                                     std::to_string(i) + " is " + py::type_name(item.get()));
+    }
+    out.push_back(reinterpret_cast<PyConstraint*>(item.get())->record);
+  }
+  return out;
+}
+
+PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* fname,
+                         ObjectiveSense sense) {
+  return py::guard([&] {
+    py::Args a(fname, {"objective", "constraints"}, 1, args, nargs, kwnames, /*collect_kwargs=*/true);
+    Objective objective = to_objective(classify(a[0]));
+    ModelData m = quick_model(std::move(objective), sense, constraint_records(a[1], fname));
+    CompiledModel c = compile_model(m);
+    SolveOptions o;
+    if (PyObject* kwargs = a.kwargs()) {
+      if (PyObject* v = PyDict_GetItemString(kwargs, "verbose")) o.verbose = py::to_bool(v, fname, "verbose");
+      if (PyObject* v = PyDict_GetItemString(kwargs, "time_limit")) o.time_limit = py::to_real(v, fname, "time_limit");
+    }
+    BackendOutcome outcome = classify_problem(m) == ProblemType::QP ? solve_osqp(c, o) : solve_highs(c, o);
+    ResultRecord record = record_from(std::move(outcome));
+    record.var_names.reserve(m.variables.size());
+    for (VariableRecord& v : m.variables) record.var_names.push_back(std::move(v.name));
+    return new_result(std::move(record)).release();
+  });
+}
+
+PyObject* fn_minimize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return solve_one_line(args, nargs, kwnames, "minimize", ObjectiveSense::Minimize);
+}
+PyObject* fn_maximize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return solve_one_line(args, nargs, kwnames, "maximize", ObjectiveSense::Maximize);
+}
+
+}  // namespace
+
+PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::guard([&] {
+    py::Args a("solve", {}, 0, args, nargs, kwnames, /*collect_kwargs=*/true);
+    ResultRecord record;
+    {
+      ModelLock lock(reinterpret_cast<PyModel*>(self)->core);
+      const ModelData& d = lock.data();
+      CompiledModel c = compile_model(d);
+      const SolveRequest req = read_options(a.kwargs());
+      if (req.options.scale_cleanup) scale_cleanup(c);
+      if (req.options.eliminate_redundant) eliminate_redundant_rows(c, req.options.verbose);
+      const std::string solver = choose_solver(req, d);
+      std::optional<BackendOutcome> outcome;
+      if (relaxation_applies(c, solver)) outcome = try_relaxation(c, req.options);
+      if (!outcome) outcome = dispatch(solver, c, req);
+      record = record_from(std::move(*outcome));
+      record.var_names.reserve(d.variables.size());
+      for (const VariableRecord& v : d.variables) record.var_names.push_back(v.name);
+      record.constraints = d.linear_constraints;
+      record.variables = d.variables;
+    }
+    return new_result(std::move(record)).release();
+  });
+}
+
+PyMethodDef minimize_def = {
+    "minimize", py::fastcall<fn_minimize>(), py::kFastcallFlags,
+    "minimize(objective, constraints=None, **kwargs)\n--\n\n"
+    "Solve a minimization problem in one line.\n"
+    "Usage: result = minimize(objective_expr, [constraint1, constraint2, ...])"};
+PyMethodDef maximize_def = {"maximize", py::fastcall<fn_maximize>(), py::kFastcallFlags,
+                            "maximize(objective, constraints=None, **kwargs)\n--\n\n"
+                            "Solve a maximization problem in one line."};
+
+}  // namespace velmo::binding
