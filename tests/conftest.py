@@ -51,7 +51,6 @@ def highs_calls(monkeypatch):
     return recorder
 
 
-
 @pytest.fixture
 def m():
     return vo.Model()
