@@ -109,7 +109,12 @@ ModelData quick_model(Objective objective, ObjectiveSense sense, std::vector<Con
   const uint64_t columns = largest ? uint64_t{*largest} + 1 : 1;
   m.variables.reserve(columns);
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  for (uint64_t k = 0; k < columns; ++k) m.add_variable("x" + std::to_string(k), -kInf, kInf, VarKind::Continuous);
+  for (uint64_t k = 0; k < columns; ++k) {
+    // Appending (not "x" + to_string) sidesteps a false -Wrestrict from g++ 12.
+    std::string name = "x";
+    name += std::to_string(k);
+    m.add_variable(std::move(name), -kInf, kInf, VarKind::Continuous);
+  }
   m.objective = std::move(objective);
   m.sense = sense;
   return m;
