@@ -272,3 +272,34 @@ def test_concurrent_use_from_threads(m):
     for t in threads:
         t.join()
     assert (m.num_vars, m.num_constraints) == (1 + 4 * 200 * 5, 4 * 200)
+
+
+def test_argument_conversion_runs_before_the_model_is_locked(m):
+    """Python code run by an argument's conversion may use the same model."""
+
+    class Sneaky:
+        def __init__(self, value):
+            self.value = value
+
+        def __float__(self):
+            m.variable("inner")
+            return float(self.value)
+
+        def __index__(self):
+            m.variable("inner")
+            return self.value
+
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            if i >= 2:
+                raise IndexError(i)
+            return m.variable(f"cone{i}")
+
+    x = m.variable("x", lower=Sneaky(0), upper=Sneaky(1))
+    assert [repr(v) for v in m.variables("b", Sneaky(2))] == ["Var('b_0')", "Var('b_1')"]
+    m.minimize(Sneaky(3))
+    assert m.add_soc_cone(Sneaky(0)) == 0
+    assert repr(x) == "Var('x')"
+    assert m.num_vars == 3 + 3 + 1 + 2  # each call adds its own variables and the inner ones
