@@ -3,15 +3,14 @@
 Builds N constraints x[i] * x[i+1] + sin(x[i]) <= 1 and keeps them in a list. Time is the
 wall time of the list comprehension divided by N, and beside it the process CPU time (the
 machine is shared, so wall time also counts other programs' turns); each figure is the best
-of three runs. Memory is the growth of the process's resident
-set (read from /proc/self/statm) over the comprehension, divided by N, minus the 8 bytes of
-the list's own pointer per item; intermediate objects are freed as the loop goes, so what
-remains is what one held constraint costs. A second velmo figure stores the constraints in
-the model instead (Model.add keeps its own copy; the Python objects are dropped).
+of three runs. Memory is the growth of the process's resident set (read from
+/proc/self/statm) over the comprehension, divided by N, minus the 8 bytes of the list's own
+pointer per item; intermediate objects are freed as the loop goes, so what remains is what
+one held constraint costs. A second velmo figure stores the constraints in the model
+instead (Model.add keeps its own copy; the Python objects are dropped).
 
-Each figure comes from a fresh interpreter (a child process), and the model with its
-variables stays alive during the measurement, so no memory freed earlier is reused and
-flatters the growth.
+Each run is a fresh interpreter (a child process), and the model with its variables stays
+alive during the measurement, so no memory freed earlier is reused and flatters the growth.
 
     python bench/bench_build_nonlinear.py [N]
 """
@@ -34,7 +33,7 @@ def rss():
 
 def measure(build, n):
     gc.collect()
-    gc.disable()  # no collector pauses inside the timed loop (none of these objects cycle)
+    gc.disable()  # no collector pauses inside the timed loop, for every library alike
     try:
         before = rss()
         t0, c0 = time.perf_counter(), time.process_time()
@@ -81,7 +80,7 @@ SETUPS = {"velmo": velmo_list, "velmo in model": velmo_model, "Pyomo": pyomo_lis
 
 
 def run_one(name, n):
-    owner, build = SETUPS[name](n)
+    owner, build = SETUPS[name](n)  # the owner keeps the variables alive while measuring
     print(*measure(build, n))
 
 

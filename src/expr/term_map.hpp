@@ -17,7 +17,8 @@ struct Term {
 class TermMap {
  public:
   TermMap() noexcept = default;
-  // Empty maps own no storage; the inline checks keep copying and destroying them free.
+  // Most maps copied or destroyed are empty and own no storage; the inline checks keep those
+  // out of the out-of-line paths.
   TermMap(const TermMap& other) {
     if (other.size_ != 0) copy_from(other);
   }
