@@ -76,11 +76,12 @@ void merge(NlExpr& g, const NlExpr& r, double sign) {
   for (const NlTerm& t : r.terms) g.terms.push_back({sign == 1.0 ? t.coef : -t.coef, t.node});
 }
 
-NlExpr quad_to_nl(const QuadExpr& q) {
+// `room` reserves space for terms the caller appends next, saving a reallocation.
+NlExpr quad_to_nl(const QuadExpr& q, size_t room = 0) {
   NlExpr g;
   g.linear = q.linear;
   g.constant = q.constant;
-  g.terms.reserve(q.quad.size());
+  g.terms.reserve(q.quad.size() + room);
   for (const QuadTerm& t : q.quad) {
     g.terms.push_back({t.coef, NodeRef::binary(NodeKind::Mul, NodeRef::var(t.i), NodeRef::var(t.j))});
   }
@@ -143,8 +144,11 @@ Value linear_addsub(const Operand& self, const Operand& other, double sign) {
     case Operand::Quad: {
       QuadExpr q = *other.quad;
       if (sign < 0) flip(q);
+      // A Var counts as the Expr {i: 1} with constant 0, so the constant sum turns a
+      // negative-zero constant of -q into +0 just as it does for an Expr.
       if (self.kind == Operand::Var) {
         q.linear.add_term(self.var, 1.0);
+        q.constant += 0.0;
       } else {
         add_terms(q.linear, self.expr->terms, 1.0);
         q.constant += self.expr->constant;
@@ -251,7 +255,7 @@ QuadExpr var_power(uint32_t index, int32_t exponent) {
 Value quad_add(const QuadExpr& q, const Operand& other) {
   switch (other.kind) {
     case Operand::Nl: {
-      NlExpr g = quad_to_nl(q);
+      NlExpr g = quad_to_nl(q, other.nl->terms.size());
       merge(g, *other.nl, 1.0);
       return g;
     }

@@ -28,8 +28,6 @@ uint32_t capacity_for(size_t n) {
 
 }  // namespace
 
-TermMap::TermMap(const TermMap& other) { copy_from(other); }
-
 TermMap::TermMap(TermMap&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
@@ -55,8 +53,6 @@ TermMap& TermMap::operator=(TermMap&& other) noexcept {
   return *this;
 }
 
-TermMap::~TermMap() { release(); }
-
 void TermMap::release() noexcept {
   std::free(data_);
   std::free(slots_);
@@ -66,7 +62,6 @@ void TermMap::release() noexcept {
 }
 
 void TermMap::copy_from(const TermMap& other) {
-  if (other.size_ == 0) return;
   const uint32_t cap = capacity_for(other.size_);
   data_ = checked_alloc<Term>(cap);
   std::memcpy(data_, other.data_, other.size_ * sizeof(Term));

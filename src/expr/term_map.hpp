@@ -17,11 +17,17 @@ struct Term {
 class TermMap {
  public:
   TermMap() noexcept = default;
-  TermMap(const TermMap& other);
+  // Most maps copied or destroyed are empty and own no storage; the inline checks keep those
+  // out of the out-of-line paths.
+  TermMap(const TermMap& other) {
+    if (other.size_ != 0) copy_from(other);
+  }
   TermMap(TermMap&& other) noexcept;
   TermMap& operator=(const TermMap& other);
   TermMap& operator=(TermMap&& other) noexcept;
-  ~TermMap();
+  ~TermMap() {
+    if (data_ != nullptr) release();
+  }
 
   size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }

@@ -24,12 +24,7 @@ uint32_t ModelData::add_variable(std::string var_name, double lower, double uppe
     lower = 0.0;
     upper = 1.0;
   }
-  auto it = name_index.find(std::string_view(var_name));
-  if (it != name_index.end()) {
-    it->second = index;
-  } else {
-    name_index.emplace(var_name, index);
-  }
+  name_index.insert_or_assign(var_name, index);  // one hash and probe; a repeat name moves on
   variables.push_back(VariableRecord{std::move(var_name), lower, upper, index, kind});
   return index;
 }
@@ -114,7 +109,12 @@ ModelData quick_model(Objective objective, ObjectiveSense sense, std::vector<Con
   const uint64_t columns = largest ? uint64_t{*largest} + 1 : 1;
   m.variables.reserve(columns);
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  for (uint64_t k = 0; k < columns; ++k) m.add_variable("x" + std::to_string(k), -kInf, kInf, VarKind::Continuous);
+  for (uint64_t k = 0; k < columns; ++k) {
+    // Appending (not "x" + to_string) sidesteps a false -Wrestrict from g++ 12.
+    std::string name = "x";
+    name += std::to_string(k);
+    m.add_variable(std::move(name), -kInf, kInf, VarKind::Continuous);
+  }
   m.objective = std::move(objective);
   m.sense = sense;
   return m;

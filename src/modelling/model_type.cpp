@@ -161,6 +161,7 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       first = static_cast<uint32_t>(d.variables.size());
       names.reserve(count);
       d.variables.reserve(d.variables.size() + count);
+      d.name_index.reserve(d.name_index.size() + count);  // no rehash cascade while adding
       std::string name = prefix + "_";
       const size_t stem = name.size();
       char digits[24];
