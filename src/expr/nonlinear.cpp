@@ -1,12 +1,14 @@
 // Tree nodes, the expression-to-tree conversion and the nonlinear text forms.
 #include "expr/nonlinear.hpp"
 
+#include "expr/errors.hpp"
 #include "expr/number_text.hpp"
 #include "expr/quadratic.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace velmo {
@@ -29,6 +31,8 @@ static_assert(alignof(std::max_align_t) >= 16, "dying-list links use the low 4 b
 namespace {
 
 constexpr uint64_t kOneRef = 256;
+constexpr size_t kMaxTextLength = size_t{1} << 30;
+constexpr size_t kMeasureAfter = size_t{1} << 26;
 constexpr uint64_t kKindMask = 0xF;
 
 int child_count(NodeKind k) noexcept {
@@ -189,6 +193,37 @@ std::optional<uint32_t> max_var_index(const NlExpr& g) {
   return best;
 }
 
+namespace {
+
+// Length of a node's text, counting each use of a shared subtree; saturates above the limit.
+uint64_t node_text_length(const NodeRef& root) {
+  std::unordered_map<uintptr_t, uint64_t> known;
+  auto length_of = [&known](const NodeRef& n) -> uint64_t {
+    if (n.kind() == NodeKind::Var) return 1 + std::to_string(n.var_index()).size();
+    if (n.kind() == NodeKind::Const) return number_text(n.value()).size();
+    return known.at(n.id());
+  };
+  std::vector<std::pair<const NodeRef*, bool>> stack{{&root, false}};
+  while (!stack.empty()) {
+    auto [node, expanded] = stack.back();
+    stack.pop_back();
+    const NodeKind kind = node->kind();
+    if (kind == NodeKind::Var || kind == NodeKind::Const || known.count(node->id()) != 0) continue;
+    const int kids = child_count(kind);
+    if (!expanded) {
+      stack.push_back({node, true});
+      for (int k = 0; k < kids; ++k) stack.push_back({&node->child(k), false});
+      continue;
+    }
+    uint64_t total = kind == NodeKind::Sqrt ? 6 : kind == NodeKind::Neg ? 3 : 5;  // fixed characters
+    for (int k = 0; k < kids; ++k) total += length_of(node->child(k));
+    known[node->id()] = std::min<uint64_t>(total, uint64_t{kMaxTextLength} + 1);
+  }
+  return length_of(root);
+}
+
+}  // namespace
+
 void append_node_text(std::string& out, const NodeRef& root) {
   // Explicit stack: stage 0 writes the opening and descends into the first child, stage 1
   // writes the infix and descends into the second, stage 2 closes.
@@ -198,7 +233,19 @@ void append_node_text(std::string& out, const NodeRef& root) {
   };
   std::vector<Frame> stack;
   stack.push_back({&root, 0});
+  // Shared subtrees print once per use, so a small DAG (e = e * e, sixty times) can stand for
+  // a text far beyond any memory. Texts that grow large are measured first, and refused when
+  // they would pass the limit.
+  const size_t start = out.size();
+  bool measured = false;
   while (!stack.empty()) {
+    if (!measured && out.size() - start > kMeasureAfter) {
+      if (node_text_length(root) > kMaxTextLength) {
+        throw InvalidInput{"expression text would exceed " + std::to_string(kMaxTextLength) +
+                           " characters: the expression repeats shared subexpressions too often to print"};
+      }
+      measured = true;
+    }
     Frame& f = stack.back();
     const NodeRef& n = *f.node;
     const NodeKind kind = n.kind();

@@ -219,3 +219,23 @@ def test_million_level_trees(m, step, head, leaf, tail):
     assert m.problem_type == "NLP"
     # Freeing the last holders releases a million nodes without recursing.
     del e, c, wider, m
+
+
+def _squared_sine(xyz, times):
+    e = vo.sin(xyz[0])
+    for _ in range(times):
+        e = e * e  # both children are the same shared node
+    return e
+
+
+def test_shared_subexpressions_print_in_full(xyz):
+    # Each squaring doubles the text: 12 * 2**k - 5 characters.
+    assert len(repr(_squared_sine(xyz, 10))) == 12 * 2**10 - 5
+    assert len(repr(_squared_sine(xyz, 23))) == 12 * 2**23 - 5  # past the point where it is measured
+
+
+def test_text_of_a_too_deeply_shared_expression_is_refused(xyz):
+    e = _squared_sine(xyz, 60)
+    for shown in (e, e <= 1):
+        with pytest.raises(ValueError, match="expression text would exceed 1073741824 characters"):
+            repr(shown)
