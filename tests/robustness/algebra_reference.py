@@ -156,7 +156,6 @@ def classify(o):
     return ("number", n) if n is not None else ("other", o)
 
 
-
 # ---- conversions
 
 def promote(kind, v):
