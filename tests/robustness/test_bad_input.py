@@ -58,6 +58,24 @@ ROWS = [
     ("vo.Result()", TypeError, None),
     ("vo.BlackBoxResult()", TypeError, None),
 
+    # ---- methods, properties and slots reached through the class with a receiver of
+    # another type
+    ("vo.Model.variable(x, 'v')", TypeError, None),
+    ("vo.Model.solve(r)", TypeError, None),
+    ("vo.Model.num_vars.__get__(x)", TypeError, None),
+    ("vo.Model.__repr__(e)", TypeError, None),
+    ("vo.Result.value(m, x)", TypeError, None),
+    ("vo.Result.status.__get__(m)", TypeError, None),
+    ("vo.BlackBoxResult.x.__get__(r)", TypeError, None),
+    ("vo.BlackBoxResult.__repr__(m)", TypeError, None),
+    ("vo.Var.__add__(e, 1)", TypeError, None),
+    ("vo.Var.__radd__(x, e)", ValueError, A),  # the slot sees e on the left of x
+    ("vo.Expr.__neg__(x)", TypeError, None),
+    ("vo.QuadExpr.__mul__(g, 2)", TypeError, None),
+    ("vo.Var.__le__(e, 1)", TypeError, None),
+    ("vo.NlExpr.__rtruediv__(g, None)", ValueError, E),
+    ("vo.Constraint.__repr__(x)", TypeError, None),
+
     # ---- Model(name=None)
     ("vo.Model(3)", TypeError, names("name")),
     ("vo.Model(b'm')", TypeError, names("name")),
