@@ -8,6 +8,7 @@ the README's development section).
 import math
 import operator
 import os
+from functools import partial
 
 import numpy as np
 import pytest
@@ -35,12 +36,12 @@ class HasIndex:
 
 
 def _variables():
+    """x, y, z (indices 0 to 2) and a variable with index 12 whose name repr prints as is."""
     m = vo.Model()
-    xs = [m.variable("x"), m.variable("y"), m.variable("z")]
     wide = vo.Model()
     wide.variables("w", 12)
-    xs.append(wide.variable("q'uote"))  # index 12, a name that repr prints unescaped
-    return [(x, ref.Var(i, n)) for x, (i, n) in zip(xs, [(0, "x"), (1, "y"), (2, "z"), (12, "q'uote")])]
+    made = [m.variable("x"), m.variable("y"), m.variable("z"), wide.variable("q'uote")]
+    return [(v, ref.Var(i, n)) for v, i, n in zip(made, (0, 1, 2, 12), ("x", "y", "z", "q'uote"))]
 
 
 NUMBERS = [0, 1, -1, 2, 3, 0.5, -0.0, 0.1, 1e-16, 1e-15, 1 + 1e-15, 1e300, -1e300, 5e-324,
@@ -138,35 +139,29 @@ def run_program(program, prelude=()):
         if op in BINARY or op in COMPARE:
             (a, ra), (b, rb) = pick(step[1]), pick(step[2])
             if not (isinstance(a, EXPRESSION_TYPES) or isinstance(b, EXPRESSION_TYPES)):
-                continue
+                continue  # plain Python on both sides
             operands = [a, b]
             if op in BINARY:
-                real = lambda: BINARY[op](a, b)  # noqa: E731
-                expect = lambda: ref.binary(op, ra, rb)  # noqa: E731
+                real, expect = partial(BINARY[op], a, b), partial(ref.binary, op, ra, rb)
             else:
-                real = lambda: COMPARE[op](a, b)  # noqa: E731
-                expect = lambda: ref.comparison(op, ra, rb)  # noqa: E731
-            shown = f"{op} {a!r} {b!r}"
-        elif op == "neg":
+                real, expect = partial(COMPARE[op], a, b), partial(ref.comparison, op, ra, rb)
+            shown = f"{a!r} {op} {b!r}"
+        elif op in ("neg", "pow"):
             a, ra = pick(step[1])
             if not isinstance(a, EXPRESSION_TYPES):
                 continue
             operands = [a]
-            real, expect = (lambda: -a), (lambda: ref.unary_minus(ra))
-            shown = f"neg {a!r}"
-        elif op == "pow":
-            a, ra = pick(step[1])
-            e = EXPONENTS[step[2]]
-            if step[3] < 0:
-                real, expect = (lambda: a ** e), (lambda: ref.power(ra, e))
+            if op == "neg":
+                real, expect = partial(operator.neg, a), partial(ref.unary_minus, ra)
+                shown = f"-{a!r}"
+            elif step[3] < 0:
+                e = EXPONENTS[step[2]]
+                real, expect = partial(pow, a, e), partial(ref.power, ra, e)
+                shown = f"{a!r} ** {e!r}"
             else:
-                mod = MODULI[step[3]]
-                real = lambda: pow(a, e, mod)  # noqa: E731
-                expect = lambda: ref.power(ra, e, mod, three=True)  # noqa: E731
-            if not isinstance(a, EXPRESSION_TYPES):
-                continue
-            operands = [a]
-            shown = f"pow {a!r} {e!r} {step[3]}"
+                e, mod = EXPONENTS[step[2]], MODULI[step[3]]
+                real, expect = partial(pow, a, e, mod), partial(ref.power, ra, e, mod, three=True)
+                shown = f"pow({a!r}, {e!r}, {mod!r})"
         elif op == "sum":
             items = [pick(i) for i in step[1]]
             real_items = [p[0] for p in items]
@@ -174,20 +169,16 @@ def run_program(program, prelude=()):
             if step[2]:
                 real_items, ref_items = tuple(real_items), tuple(ref_items)
             operands = list(real_items)
-            real, expect = (lambda: vo.sum(real_items)), (lambda: ref.vsum(ref_items))
-            shown = f"sum {real_items!r}"
-        elif op in FUNCTIONS:
-            a, ra = pick(step[1])
-            operands = [a]
-            real = lambda: FUNCTIONS[op](a)  # noqa: E731
-            expect = lambda: ref.function(op, ra)  # noqa: E731
-            shown = f"{op} {a!r}"
+            real, expect = partial(vo.sum, real_items), partial(ref.vsum, ref_items)
+            shown = f"sum({real_items!r})"
         else:
             a, ra = pick(step[1])
             operands = [a]
-            real = lambda: objective_type(op, a)  # noqa: E731
-            expect = lambda: ref.objective_class(ra)  # noqa: E731
-            shown = f"{op} {a!r}"
+            if op in FUNCTIONS:
+                real, expect = partial(FUNCTIONS[op], a), partial(ref.function, op, ra)
+            else:
+                real, expect = partial(objective_type, op, a), partial(ref.objective_class, ra)
+            shown = f"{op}({a!r})"
 
         before = [repr(o) for o in operands]
         got, value = outcome_of_real(real)
