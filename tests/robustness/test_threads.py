@@ -81,7 +81,8 @@ def test_reading_and_adding_while_another_thread_solves():
     def reader_writer():
         k = 0
         while not done.is_set():
-            # Expressions need no model lock: they progress while HiGHS runs.
+            # Expressions need no model lock, so this thread keeps working between solves
+            # and while HiGHS runs without the interpreter lock.
             e = vo.sum(probe) * 2 + 1
             if solving.is_set():
                 seen["built_during_solve"] += 1
