@@ -678,6 +678,7 @@ def type_name(v):
 _NUM = r"(?:inf|NaN|\d+(?:\.\d+)?)"
 _LIN_TERM = re.compile(rf"(?:({_NUM})\*)?x(\d+)")
 _NUMBER = re.compile(rf"-?{_NUM}")
+_VAR = re.compile(r"x(\d+)")
 
 
 class _Reader:
@@ -708,7 +709,7 @@ class _Reader:
                     self.take(")")
                     return (kind, a, b)
             raise ValueError(f"expected an operator at {self.i} in {s!r}")
-        m = re.compile(r"x(\d+)").match(s, i)
+        m = _VAR.match(s, i)
         if m:
             self.i = m.end()
             return ("var", int(m.group(1)))
