@@ -5,7 +5,7 @@
 
 After a warm-up, the resident set size is read every 10,000 iterations; a path whose
 growth stays flat (under 1 MB over the measured iterations) does not leak. The exit status
-is 1 when some path grows by 1 MB or more. Not a test: it takes tens of minutes.
+is 1 when some path grows by 1 MB or more. Not a test: it takes about a quarter of an hour.
 
 Every path is one row of PATHS: a name and a function that builds its fixtures once and
 returns the operation to repeat. Later additions to the module add their rows there.
