@@ -522,7 +522,8 @@ def power(a, e, mod=None, three=False):
     exponent = small_integer(e)
     if exponent is None:
         python_type_error()
-    if three and mod is not None and (isinstance(mod, float) or not hasattr(type(mod), "__index__")):
+    integer_mod = not isinstance(mod, float) and hasattr(type(mod), "__index__")
+    if three and mod is not None and not integer_mod:
         python_type_error()
     if exponent == 1:
         t = TermMap()
