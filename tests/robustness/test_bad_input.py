@@ -1,0 +1,468 @@
+"""Every public entry point called with bad input: wrong types, wrong lengths, None, negative
+and huge integers, NaN and infinities.
+
+Each row is one call, written as it would be typed, evaluated against a small solved model.
+It must raise the exception given (the module's fixed text where it words the message, else
+the binding layer's message naming the parameter), must not run anything it should not (no
+objective call for a refused black-box run) and must leave the model, its result and the
+operands as they were. New entry points add their rows here.
+"""
+
+import math
+
+import pytest
+
+import velmo_opt as vo
+
+nan, inf = math.nan, math.inf
+
+
+class names:
+    """The binding layer words the message; it must name this parameter."""
+
+    def __init__(self, param):
+        self.param = param
+
+
+A = "Unsupported operand type \u2014 use Var, Expr, or numeric"
+B = "Var can be multiplied by a scalar, Var, or NlExpr"
+C = "Expr can be multiplied by a scalar or NlExpr"
+D = "division by zero"
+E = "Expected Var, Expr, NlExpr, or numeric for nonlinear operand"
+Q = "Unsupported operand type for QuadExpr"
+RHS = "RHS must be a number, Var, or Expr"
+POWER = "Only power of 1 or 2 supported for variables"
+SUM = "sum() items must be Var, Expr, or numeric"
+OBJECTIVE = "Expected Var, Expr, QuadExpr, NlExpr, or numeric value"
+SOC = ("add_soc_cone: need at least 2 variables [head, x_1, \u2026]; the cone imposes "
+       "head >= ||(x_1,\u2026)||_2.")
+PSD = ("add_psd_cone: entry count must equal d(d+1)/2 for some d>=1 (upper-triangle, "
+       "column-major svec of a symmetric matrix).")
+NO_SOLUTION = "No solution available"
+NO_BOUNDS = ("bounds must contain at least one (lower, upper) pair; differential evolution "
+             "needs a dimension of 1 or more")
+
+
+def pop_size_text(k):
+    return (f"pop_size must be 0 (the default size) or at least 4, got {k}: each trial needs "
+            "three donors distinct from its target")
+
+
+ROWS = [
+    # ---- classes that Python code cannot construct
+    ("vo.Var()", TypeError, None),
+    ("vo.Expr()", TypeError, None),
+    ("vo.QuadExpr()", TypeError, None),
+    ("vo.NlExpr()", TypeError, None),
+    ("vo.Constraint()", TypeError, None),
+    ("vo.Result()", TypeError, None),
+    ("vo.BlackBoxResult()", TypeError, None),
+
+    # ---- methods, properties and slots reached through the class with a receiver of
+    # another type
+    ("vo.Model.variable(x, 'v')", TypeError, None),
+    ("vo.Model.solve(r)", TypeError, None),
+    ("vo.Model.num_vars.__get__(x)", TypeError, None),
+    ("vo.Model.__repr__(e)", TypeError, None),
+    ("vo.Result.value(m, x)", TypeError, None),
+    ("vo.Result.status.__get__(m)", TypeError, None),
+    ("vo.BlackBoxResult.x.__get__(r)", TypeError, None),
+    ("vo.BlackBoxResult.__repr__(m)", TypeError, None),
+    ("vo.Var.__add__(e, 1)", TypeError, None),
+    ("vo.Var.__radd__(x, e)", ValueError, A),  # the slot sees e on the left of x
+    ("vo.Expr.__neg__(x)", TypeError, None),
+    ("vo.QuadExpr.__mul__(g, 2)", TypeError, None),
+    ("vo.Var.__le__(e, 1)", TypeError, None),
+    ("vo.NlExpr.__rtruediv__(g, None)", ValueError, E),
+    ("vo.Constraint.__repr__(x)", TypeError, None),
+
+    # ---- Model(name=None)
+    ("vo.Model(3)", TypeError, names("name")),
+    ("vo.Model(b'm')", TypeError, names("name")),
+    ("vo.Model(nan)", TypeError, names("name")),
+    ("vo.Model('a', 'b')", TypeError, None),
+    ("vo.Model(label='a')", TypeError, names("label")),
+    ("vo.Model('\\ud800')", UnicodeEncodeError, None),
+
+    # ---- Model.variable / integer / binary
+    ("m.variable()", TypeError, names("name")),
+    ("m.variable(None)", TypeError, names("name")),
+    ("m.variable(7)", TypeError, names("name")),
+    ("m.variable(['x'])", TypeError, names("name")),
+    ("m.variable('\\udfff')", UnicodeEncodeError, None),
+    ("m.variable('v', None)", TypeError, names("lower")),
+    ("m.variable('v', '0')", TypeError, names("lower")),
+    ("m.variable('v', [0])", TypeError, names("lower")),
+    ("m.variable('v', 1j)", TypeError, names("lower")),
+    ("m.variable('v', 10 ** 400)", OverflowError, names("lower")),
+    ("m.variable('v', upper=-10 ** 400)", OverflowError, names("upper")),
+    ("m.variable('v', upper=None)", TypeError, names("upper")),
+    ("m.variable('v', 0, 1, 2)", TypeError, None),
+    ("m.variable('v', 0, lower=1)", TypeError, names("lower")),
+    ("m.variable('v', low=0)", TypeError, names("low")),
+    ("m.integer(None)", TypeError, names("name")),
+    ("m.integer('k', 'a')", TypeError, names("lower")),
+    ("m.integer('k', upper=10 ** 400)", OverflowError, names("upper")),
+    ("m.integer('k', upper=x)", TypeError, names("upper")),
+    ("m.binary(None)", TypeError, names("name")),
+    ("m.binary(b'b')", TypeError, names("name")),
+    ("m.binary('b', 0)", TypeError, None),
+    ("m.binary('b', lower=0)", TypeError, names("lower")),
+
+    # ---- Model.variables / integers / binaries
+    ("m.variables('v')", TypeError, names("count")),
+    ("m.variables(None, 2)", TypeError, names("prefix")),
+    ("m.variables(3, 2)", TypeError, names("prefix")),
+    ("m.variables('v', None)", TypeError, names("count")),
+    ("m.variables('v', '2')", TypeError, names("count")),
+    ("m.variables('v', 2.0)", TypeError, names("count")),
+    ("m.variables('v', nan)", TypeError, names("count")),
+    ("m.variables('v', inf)", TypeError, names("count")),
+    ("m.variables('v', [2])", TypeError, names("count")),
+    ("m.variables('v', -1)", OverflowError, names("count")),
+    ("m.variables('v', 2 ** 64)", OverflowError, names("count")),
+    ("m.variables('v', 10 ** 400)", OverflowError, names("count")),
+    ("m.variables('v', 2 ** 32 + 1)", OverflowError,
+     "variables(): count is too large: a model holds at most 4294967296 variables"),
+    ("m.variables('v', 2, lower='0')", TypeError, names("lower")),
+    ("m.variables('v', 2, upper=10 ** 400)", OverflowError, names("upper")),
+    ("m.variables('v', 2, 0, 1, 5)", TypeError, None),
+    ("m.integers('v', -5)", OverflowError, names("count")),
+    ("m.integers('v', 2 ** 63)", OverflowError,
+     "integers(): count is too large: a model holds at most 4294967296 variables"),
+    ("m.integers('v', 2, lower=None)", TypeError, names("lower")),
+    ("m.binaries('v', -1)", OverflowError, names("count")),
+    ("m.binaries('v', None)", TypeError, names("count")),
+    ("m.binaries('v', 2 ** 40)", OverflowError,
+     "binaries(): count is too large: a model holds at most 4294967296 variables"),
+    ("m.binaries('v', 2, 0)", TypeError, None),
+
+    # ---- Model.minimize / maximize
+    ("m.minimize()", TypeError, names("expr")),
+    ("m.minimize(None)", ValueError, OBJECTIVE),
+    ("m.minimize('x')", ValueError, OBJECTIVE),
+    ("m.minimize([x])", ValueError, OBJECTIVE),
+    ("m.minimize(x <= 1)", ValueError, OBJECTIVE),
+    ("m.minimize(10 ** 400)", ValueError, OBJECTIVE),
+    ("m.maximize(object())", ValueError, OBJECTIVE),
+    ("m.maximize(x, x)", TypeError, None),
+    ("m.maximize(objective=x)", TypeError, names("objective")),
+
+    # ---- Model.add
+    ("m.add()", TypeError, names("constraint")),
+    ("m.add(None)", TypeError, names("constraint")),
+    ("m.add(x)", TypeError, names("constraint")),
+    ("m.add(x + 1)", TypeError, names("constraint")),
+    ("m.add('x <= 1')", TypeError, names("constraint")),
+    ("m.add(x <= 1, 3)", TypeError, names("name")),
+    ("m.add(x <= 1, name=b'c')", TypeError, names("name")),
+    ("m.add(x <= 1, name='\\ud800')", UnicodeEncodeError, None),
+    ("m.add(x <= 1, 'a', 'b')", TypeError, None),
+
+    # ---- Model.add_soc_cone / add_psd_cone
+    ("m.add_soc_cone()", TypeError, names("vars")),
+    ("m.add_soc_cone(None)", TypeError, names("vars")),
+    ("m.add_soc_cone('xy')", TypeError, names("vars")),
+    ("m.add_soc_cone(5)", TypeError, names("vars")),
+    ("m.add_soc_cone(v for v in [x, y])", TypeError, names("vars")),
+    ("m.add_soc_cone({0: x, 1: y})", TypeError, names("vars")),
+    ("m.add_soc_cone([x, None])", TypeError, names("vars")),
+    ("m.add_soc_cone([x, 1.0])", TypeError, names("vars")),
+    ("m.add_soc_cone([x, x + 0])", TypeError, names("vars")),
+    ("m.add_soc_cone([])", ValueError, SOC),
+    ("m.add_soc_cone([x])", ValueError, SOC),
+    ("m.add_soc_cone((x,))", ValueError, SOC),
+    ("m.add_psd_cone(None)", TypeError, names("entries")),
+    ("m.add_psd_cone([x, 'a', y])", TypeError, names("entries")),
+    ("m.add_psd_cone([])", ValueError, PSD),
+    ("m.add_psd_cone([x, y])", ValueError, PSD),
+    ("m.add_psd_cone([x] * 4)", ValueError, PSD),
+    ("m.add_psd_cone([x] * 5)", ValueError, PSD),
+
+    # ---- Model.solve(**kwargs)
+    ("m.solve(1)", TypeError, None),
+    ("m.solve(time_limit='1')", TypeError, names("time_limit")),
+    ("m.solve(time_limit=None)", TypeError, names("time_limit")),
+    ("m.solve(time_limit=[1])", TypeError, names("time_limit")),
+    ("m.solve(time_limit=10 ** 400)", OverflowError, names("time_limit")),
+    ("m.solve(gap='x')", TypeError, names("gap")),
+    ("m.solve(gap=None)", TypeError, names("gap")),
+    ("m.solve(verbose=1)", TypeError, names("verbose")),
+    ("m.solve(verbose=None)", TypeError, names("verbose")),
+    ("m.solve(verbose='yes')", TypeError, names("verbose")),
+    ("m.solve(threads=-1)", OverflowError, names("threads")),
+    ("m.solve(threads=2 ** 32)", OverflowError, names("threads")),
+    ("m.solve(threads=10 ** 400)", OverflowError, names("threads")),
+    ("m.solve(threads=1.5)", TypeError, names("threads")),
+    ("m.solve(threads=None)", TypeError, names("threads")),
+    ("m.solve(threads='2')", TypeError, names("threads")),
+    ("m.solve(solver=3)", TypeError, names("solver")),
+    ("m.solve(solver=None)", TypeError, names("solver")),
+    ("m.solve(solver=b'highs')", TypeError, names("solver")),
+    ("m.solve(solver='\\ud800')", UnicodeEncodeError, None),
+    ("m.solve(presolve=1)", TypeError, names("presolve")),
+    ("m.solve(presolve=None)", TypeError, names("presolve")),
+    ("m.solve(solver_method=1)", TypeError, names("solver_method")),
+    ("m.solve(solver_method=None)", TypeError, names("solver_method")),
+    ("m.solve(run_crossover=True)", TypeError, names("run_crossover")),
+    ("m.solve(parallel=None)", TypeError, names("parallel")),
+    ("m.solve(scale_cleanup=1)", TypeError, names("scale_cleanup")),
+    ("m.solve(simplex_scale_strategy=2 ** 31)", OverflowError, names("simplex_scale_strategy")),
+    ("m.solve(simplex_scale_strategy=-2 ** 31 - 1)", OverflowError,
+     names("simplex_scale_strategy")),
+    ("m.solve(simplex_scale_strategy=1.0)", TypeError, names("simplex_scale_strategy")),
+    ("m.solve(simplex_scale_strategy=None)", TypeError, names("simplex_scale_strategy")),
+    ("m.solve(eliminate_redundant='x')", TypeError, names("eliminate_redundant")),
+    ("other.solve()", ValueError, None),  # an objective over another model's variable
+
+    # ---- minimize / maximize (one line)
+    ("vo.minimize()", TypeError, names("objective")),
+    ("vo.minimize(None)", ValueError, OBJECTIVE),
+    ("vo.minimize('x')", ValueError, OBJECTIVE),
+    ("vo.minimize(x <= 1)", ValueError, OBJECTIVE),
+    ("vo.maximize(10 ** 400, [x <= 1])", ValueError, OBJECTIVE),
+    ("vo.minimize(x, 'abc')", TypeError, names("constraints")),
+    ("vo.minimize(x, 5)", TypeError, names("constraints")),
+    ("vo.minimize(x, x <= 1)", TypeError, names("constraints")),
+    ("vo.minimize(x, [None])", TypeError, names("constraints")),
+    ("vo.minimize(x, [x])", TypeError, names("constraints")),
+    ("vo.minimize(x, (c for c in [x >= 1]))", TypeError, names("constraints")),
+    ("vo.minimize(x, {0: x >= 1})", TypeError, names("constraints")),
+    ("vo.minimize(x, [x >= 1], [])", TypeError, None),
+    ("vo.maximize(x, [x <= 1], verbose=1)", TypeError, names("verbose")),
+    ("vo.maximize(x, [x <= 1], verbose=None)", TypeError, names("verbose")),
+    ("vo.minimize(x, [x >= 1], time_limit='1')", TypeError, names("time_limit")),
+    ("vo.minimize(x, [x >= 1], time_limit=None)", TypeError, names("time_limit")),
+    ("vo.minimize(x, [x >= 1], time_limit=10 ** 400)", OverflowError, names("time_limit")),
+
+    # ---- sum, sin, cos, sqrt
+    ("vo.sum()", TypeError, names("items")),
+    ("vo.sum(None)", TypeError, names("items")),
+    ("vo.sum((x, y))", TypeError, names("items")),
+    ("vo.sum('xy')", TypeError, names("items")),
+    ("vo.sum(5)", TypeError, names("items")),
+    ("vo.sum(iter([x]))", TypeError, names("items")),
+    ("vo.sum([x], [y])", TypeError, None),
+    ("vo.sum([x, None])", ValueError, SUM),
+    ("vo.sum([x, 'a'])", ValueError, SUM),
+    ("vo.sum([x * y])", ValueError, SUM),
+    ("vo.sum([g])", ValueError, SUM),
+    ("vo.sum([x, 10 ** 400])", ValueError, SUM),
+    ("vo.sum([[x]])", ValueError, SUM),
+    ("vo.sin()", TypeError, names("obj")),
+    ("vo.sin(None)", ValueError, E),
+    ("vo.sin('a')", ValueError, E),
+    ("vo.cos([x])", ValueError, E),
+    ("vo.cos(x <= 1)", ValueError, E),
+    ("vo.sqrt(10 ** 400)", ValueError, E),
+    ("vo.sqrt(x, x)", TypeError, None),
+    ("vo.sqrt(x=x)", TypeError, names("x")),
+
+    # ---- expression operators (the fuzzer sweeps them; one row per refusal here)
+    ("x + None", ValueError, A),
+    ("None - e", ValueError, A),
+    ("x * 'a'", ValueError, B),
+    ("x * e", ValueError, B),
+    ("e * None", ValueError, C),
+    ("x / 0", ValueError, D),
+    ("e / -0.0", ValueError, D),
+    ("x / None", ValueError, E),
+    ("None / x", ValueError, E),
+    ("x <= None", ValueError, RHS),
+    ("e == 'a'", ValueError, RHS),
+    ("x >= q", ValueError, RHS),
+    ("x < 1", TypeError, None),
+    ("e > 1", TypeError, None),
+    ("x ** 3", ValueError, POWER),
+    ("x ** -1", ValueError, POWER),
+    ("x ** None", TypeError, None),
+    ("x ** 2.0", TypeError, None),
+    ("x ** nan", TypeError, None),
+    ("x ** (2 ** 31)", TypeError, None),
+    ("pow(x, 2, 2.0)", TypeError, None),
+    ("2 ** x", TypeError, None),
+    ("e ** 2", TypeError, None),
+    ("hash(x)", TypeError, None),
+    ("+x", TypeError, None),
+    ("abs(e)", TypeError, None),
+    ("q + None", ValueError, Q),
+    ("q - None", ValueError, Q),
+    ("q - q", ValueError, Q),
+    ("5 - q", TypeError, None),
+    ("q * None", ValueError, E),
+    ("q / 0", ValueError, D),
+    ("q / 'a'", ValueError, E),
+    ("q <= None", ValueError, E),
+    ("g + None", ValueError, E),
+    ("None - g", ValueError, E),
+    ("g * [1]", ValueError, E),
+    ("g / 0.0", ValueError, D),
+    ("g / False", ValueError, D),
+    ("g >= 'a'", ValueError, E),
+    ("g < g", TypeError, None),
+    ("c + 1", TypeError, None),
+    ("c <= 1", TypeError, None),
+
+    # ---- Result
+    ("r.value()", TypeError, names("var")),
+    ("r.value(None)", TypeError, names("var")),
+    ("r.value('x')", TypeError, names("var")),
+    ("r.value(0)", TypeError, names("var")),
+    ("r.value(x + 1)", TypeError, names("var")),
+    ("r.value(x, y)", TypeError, None),
+    ("r.value(far)", ValueError, NO_SOLUTION),
+    ("r.values(1)", TypeError, None),
+    ("r.values(x=1)", TypeError, names("x")),
+    ("r.basis(None)", TypeError, None),
+    ("unsolved.primals", ValueError, NO_SOLUTION),
+    ("unsolved.values()", ValueError, NO_SOLUTION),
+    ("unsolved.value(x)", ValueError, NO_SOLUTION),
+
+    # ---- solve_de / solve_parallel_de: refused before the objective is called
+    ("vo.solve_de()", TypeError, names("obj_func")),
+    ("vo.solve_de(f)", TypeError, names("bounds")),
+    ("vo.solve_de(f, [(0, 1)], 5)", TypeError, None),
+    ("vo.solve_de(f, None)", TypeError, names("bounds")),
+    ("vo.solve_de(f, 'ab')", TypeError, names("bounds")),
+    ("vo.solve_de(f, 5)", TypeError, names("bounds")),
+    ("vo.solve_de(f, {0: (0, 1)})", TypeError, names("bounds")),
+    ("vo.solve_de(f, [])", ValueError, NO_BOUNDS),
+    ("vo.solve_de(f, ())", ValueError, NO_BOUNDS),
+    ("vo.solve_de(f, [(0,)])", TypeError, names("bounds")),
+    ("vo.solve_de(f, [(0, 1, 2)])", TypeError, names("bounds")),
+    ("vo.solve_de(f, [[0, 1]])", TypeError, names("bounds")),
+    ("vo.solve_de(f, [(0, 1), None])", TypeError, names("bounds")),
+    ("vo.solve_de(f, [(0, 'a')])", TypeError, names("bounds")),
+    ("vo.solve_de(f, [(None, 1)])", TypeError, names("bounds")),
+    ("vo.solve_de(f, [(0, 10 ** 400)])", OverflowError, names("bounds")),
+    ("vo.solve_de(f, [(0, 1)], pop_size=-1)", OverflowError, names("pop_size")),
+    ("vo.solve_de(f, [(0, 1)], pop_size=2 ** 64)", OverflowError, names("pop_size")),
+    ("vo.solve_de(f, [(0, 1)], pop_size=None)", TypeError, names("pop_size")),
+    ("vo.solve_de(f, [(0, 1)], pop_size=4.0)", TypeError, names("pop_size")),
+    ("vo.solve_de(f, [(0, 1)], pop_size=nan)", TypeError, names("pop_size")),
+    ("vo.solve_de(f, [(0, 1)], pop_size='4')", TypeError, names("pop_size")),
+    ("vo.solve_de(f, [(0, 1)], pop_size=1)", ValueError, pop_size_text(1)),
+    ("vo.solve_de(f, [(0, 1)], pop_size=3)", ValueError, pop_size_text(3)),
+    ("vo.solve_de(f, [(0, 1)], max_generations=-1)", OverflowError, names("max_generations")),
+    ("vo.solve_de(f, [(0, 1)], max_generations=None)", TypeError, names("max_generations")),
+    ("vo.solve_de(f, [(0, 1)], max_generations=inf)", TypeError, names("max_generations")),
+    ("vo.solve_de(f, [(0, 1)], max_generations=2 ** 64)", OverflowError,
+     names("max_generations")),
+    ("vo.solve_de(f, [(0, 1)], f='a')", TypeError, names("f")),
+    ("vo.solve_de(f, [(0, 1)], f=None)", TypeError, names("f")),
+    ("vo.solve_de(f, [(0, 1)], f=10 ** 400)", OverflowError, names("f")),
+    ("vo.solve_de(f, [(0, 1)], cr=[0.5])", TypeError, names("cr")),
+    ("vo.solve_de(f, [(0, 1)], seed=-1)", OverflowError, names("seed")),
+    ("vo.solve_de(f, [(0, 1)], seed=2 ** 64)", OverflowError, names("seed")),
+    ("vo.solve_de(f, [(0, 1)], seed=1.0)", TypeError, names("seed")),
+    ("vo.solve_de(f, [(0, 1)], tol=None)", TypeError, names("tol")),
+    ("vo.solve_de(f, [(0, 1)], tol='0')", TypeError, names("tol")),
+    ("vo.solve_parallel_de(f, [])", ValueError, NO_BOUNDS),
+    ("vo.solve_parallel_de(f, [(0, 1, 2)])", TypeError, names("bounds")),
+    ("vo.solve_parallel_de(f, [(0, 1)], pop_size=2)", ValueError, pop_size_text(2)),
+    ("vo.solve_parallel_de(f, [(0, 1)], pop_size=-1)", OverflowError, names("pop_size")),
+    ("vo.solve_parallel_de(f, [(0, 1)], pop_size=None)", TypeError, names("pop_size")),
+    ("vo.solve_parallel_de(f, [(0, 1)], max_generations=-1)", OverflowError,
+     names("max_generations")),
+    ("vo.solve_parallel_de(f, [(0, 1)], seed=None)", TypeError, names("seed")),
+    ("vo.solve_parallel_de(f, [(0, 1)], seed=2 ** 64)", OverflowError, names("seed")),
+]
+
+# Inputs that look wrong but are accepted by design (stored or passed on as given); each must
+# return normally and leave the shared model as it was.
+TOLERATED = [
+    "scratch.variable('n', nan, nan)",
+    "scratch.variable('n', inf, -inf)",
+    "scratch.integers('k', 2, -inf, nan)",
+    "scratch.variables('e', 0)",
+    "scratch.minimize(nan)",
+    "scratch.maximize(x * inf)",
+    "x + nan",
+    "x / nan",
+    "x * -0.0",
+    "e - inf",
+    "vo.sqrt(-1)",
+    "m.solve(time_limit=nan)",
+    "m.solve(time_limit=-1)",
+    "m.solve(time_limit=inf)",
+    "m.solve(gap=nan)",
+    "m.solve(warm_start='abc')",
+    "m.solve(warm_start=[nan, inf])",
+    "m.solve(warm_start=[1, 'a'])",
+    "m.solve(warm_start=[10 ** 400, 1])",
+    "m.solve(basis=object())",
+    "m.solve(solver='')",
+    "m.solve(solver='no such solver')",
+    "m.solve(solver_method='bogus')",
+    "m.solve(simplex_scale_strategy=-5)",
+    "m.solve(unknown_option=None)",
+    "vo.minimize(x, [x >= 1], time_limit=nan)",
+    "vo.maximize(nan, [])",
+    "vo.minimize(x, None)",
+    "vo.solve_de(f, [(nan, nan)], max_generations=2)",
+    "vo.solve_de(f, [(inf, -inf)], max_generations=2)",
+    "vo.solve_de(f, [(-1e308, 1e308)], max_generations=2)",
+    "vo.solve_de(f, [(0, 1)], max_generations=2, f=nan, cr=inf, tol=nan)",
+    "vo.solve_de(None, [(0, 1)], max_generations=2)",
+    "vo.solve_parallel_de(f, [(0, 1)], max_generations=2, f='a', cr=None, tol=None)",
+]
+
+
+class Recorder:
+    def __init__(self):
+        self.calls = 0
+
+    def __call__(self, point):
+        self.calls += 1
+        return sum(v * v for v in point)
+
+
+@pytest.fixture
+def world():
+    m = vo.Model("bad")
+    x = m.variable("x", 0, 10)
+    y = m.integer("y", 0, 5)
+    m.maximize(3 * x + 2 * y)
+    m.add(x + y <= 4, name="cap")
+    m.add(x - y >= -2)
+    far_model = vo.Model()
+    far = far_model.variables("v", 41)[40]
+    other = vo.Model()
+    other.variable("only")
+    other.minimize(far)
+    infeasible = vo.Model()
+    z = infeasible.variable("z", 0, 1)
+    infeasible.add(z >= 2)
+    return dict(vo=vo, m=m, x=x, y=y, e=x + y, q=x * y, g=vo.sin(x), c=x <= 1, r=m.solve(),
+                unsolved=infeasible.solve(), far=far, other=other, f=Recorder(),
+                scratch=vo.Model(), nan=nan, inf=inf)
+
+
+def state(w):
+    """Everything observable about the shared objects."""
+    m, r = w["m"], w["r"]
+    again = m.solve()
+    operands = tuple(repr(w[k]) for k in ("x", "y", "e", "q", "g", "c", "far"))
+    return (repr(m), m.num_vars, m.num_constraints, m.problem_type, again.status,
+            again.objective, again.values(), repr(r), r.values(), r.duals, operands)
+
+
+@pytest.mark.parametrize("call, exc, expected", ROWS, ids=[row[0] for row in ROWS])
+def test_bad_input_is_refused(world, call, exc, expected):
+    assert issubclass(exc, (TypeError, OverflowError, ValueError))
+    before = state(world)
+    with pytest.raises(exc) as info:
+        eval(call, world)
+    if isinstance(expected, names):
+        assert f"'{expected.param}'" in str(info.value)
+    elif expected is not None:
+        assert str(info.value) == expected
+    assert world["f"].calls == 0
+    assert state(world) == before
+
+
+@pytest.mark.parametrize("call", TOLERATED)
+def test_tolerated_input_returns(world, call):
+    before = state(world)
+    eval(call, world)
+    assert state(world) == before

@@ -1,0 +1,219 @@
+"""Random programs of expression operations, each step checked against the pure-Python
+reference: result type, text (up to the order of linear terms), or the exact error.
+
+CI runs a bounded number of programs; VELMO_FUZZ_EXAMPLES=100000 selects the long run (see
+the README's development section).
+"""
+
+import math
+import operator
+import os
+from functools import partial
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import algebra_reference as ref
+import velmo_opt as vo
+
+EXAMPLES = int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300"))
+MAX_TEXT = 3000  # longer results are checked but not reused, so programs stay fast
+
+
+class FloatFails:
+    def __float__(self):
+        raise RuntimeError("no float here")
+
+
+class HasIndex:
+    def __init__(self, v):
+        self.v = v
+
+    def __index__(self):
+        return self.v
+
+
+def _variables():
+    """x, y, z (indices 0 to 2) and a variable with index 12 whose name repr prints as is."""
+    m = vo.Model()
+    wide = vo.Model()
+    wide.variables("w", 12)
+    made = [m.variable("x"), m.variable("y"), m.variable("z"), wide.variable("q'uote")]
+    return [(v, ref.Var(i, n)) for v, i, n in zip(made, (0, 1, 2, 12), ("x", "y", "z", "q'uote"))]
+
+
+NUMBERS = [0, 1, -1, 2, 3, 0.5, -0.0, 0.1, 1e-16, 1e-15, 1 + 1e-15, 1e300, -1e300, 5e-324,
+           math.nan, math.inf, -math.inf, True, False, 2 ** 70, np.float64(3.5), np.int64(-2),
+           np.float32(0.1), HasIndex(7)]
+OTHERS = ["a", None, b"x", [1], 10 ** 400, FloatFails(), 1j]
+EXPONENTS = [1, 2, 0, 3, -1, 2 ** 31 - 1, 2 ** 31, -2 ** 31, -2 ** 31 - 1, True, False,
+             np.int64(2), HasIndex(1), 2.0, np.float64(2), "2", None]
+MODULI = [5, None, 2.0, "m", HasIndex(3)]
+BINARY = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
+COMPARE = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
+           "<": operator.lt, ">": operator.gt}
+FUNCTIONS = {"sin": vo.sin, "cos": vo.cos, "sqrt": vo.sqrt}
+EXPRESSION_TYPES = (vo.Var, vo.Expr, vo.QuadExpr, vo.NlExpr)
+
+index = st.integers(0, 63)
+steps = st.one_of(
+    st.tuples(st.sampled_from(sorted(BINARY)), index, index),
+    st.tuples(st.sampled_from(sorted(COMPARE)), index, index),
+    st.tuples(st.just("neg"), index),
+    st.tuples(st.just("pow"), index, st.sampled_from(range(len(EXPONENTS))),
+              st.sampled_from(range(-1, len(MODULI)))),
+    st.tuples(st.just("sum"), st.lists(index, max_size=5), st.booleans()),
+    st.tuples(st.sampled_from(sorted(FUNCTIONS)), index),
+    st.tuples(st.sampled_from(["minimize", "maximize"]), index),
+)
+
+fuzzed = {"programs": 0, "steps": 0}
+
+
+def outcome_of_real(f):
+    try:
+        v = f()
+    except Exception as e:  # noqa: BLE001 - any exception is an outcome to compare
+        return ("raise", type(e), str(e)), None
+    if isinstance(v, bool):
+        return ("bool", v), None
+    if isinstance(v, str):
+        return ("problem", v), None
+    name = type(v).__name__
+    text = repr(v)
+    if isinstance(v, vo.Constraint):
+        scratch = vo.Model()
+        scratch.add(v)
+        kind = "linear" if scratch.num_constraints == 1 else "nonlinear"
+        return ("value", name, ref.canonical(name, text), kind), v
+    return ("value", name, ref.canonical(name, text), None), v
+
+
+def outcome_of_reference(f):
+    try:
+        v = f()
+    except ref.Refused as e:
+        return ("raise", e.kind, e.message), None
+    if isinstance(v, bool):
+        return ("bool", v), None
+    if isinstance(v, str):
+        return ("problem", v), None
+    name = ref.type_name(v)
+    kind = v.kind if name == "Constraint" else None
+    return ("value", name, ref.canonical(name, ref.text(v)), kind), v
+
+
+def same(real, expected):
+    if expected[0] == "raise" and real[0] == "raise":
+        return real[1] is expected[1] and (expected[2] is None or real[2] == expected[2])
+    return real == expected
+
+
+def objective_type(sense, v):
+    m = vo.Model()
+    m.variables("v", 13)
+    getattr(m, sense)(v)
+    return m.problem_type
+
+
+# Built at the start of every random program (and checked like any step): coefficients at and
+# near the 1e-15 drop threshold and near one, a product, a nonlinear term.
+PRELUDE = [("*", 0, 19), ("*", 2, 19), ("neg", 10), ("*", 2, 21), ("*", 0, 2), ("sin", 0),
+           ("/", 4, 17)]
+
+
+def run_program(program, prelude=()):
+    values = _variables()  # expressions: the variables, then every result worth reusing
+    atoms = [(n, n) for n in NUMBERS] + [(o, o) for o in OTHERS]
+    trace = []
+
+    def pick(i):
+        # Even indices pick expressions, odd ones numbers and other objects.
+        half = i // 2
+        return values[half % len(values)] if i % 2 == 0 else atoms[half % len(atoms)]
+
+    for step in list(prelude) + list(program):
+        op = step[0]
+        if op in BINARY or op in COMPARE:
+            (a, ra), (b, rb) = pick(step[1]), pick(step[2])
+            if not (isinstance(a, EXPRESSION_TYPES) or isinstance(b, EXPRESSION_TYPES)):
+                continue  # plain Python on both sides
+            operands = [a, b]
+            if op in BINARY:
+                real, expect = partial(BINARY[op], a, b), partial(ref.binary, op, ra, rb)
+            else:
+                real, expect = partial(COMPARE[op], a, b), partial(ref.comparison, op, ra, rb)
+            shown = f"{a!r} {op} {b!r}"
+        elif op in ("neg", "pow"):
+            a, ra = pick(step[1])
+            if not isinstance(a, EXPRESSION_TYPES):
+                continue
+            operands = [a]
+            if op == "neg":
+                real, expect = partial(operator.neg, a), partial(ref.unary_minus, ra)
+                shown = f"-{a!r}"
+            elif step[3] < 0:
+                e = EXPONENTS[step[2]]
+                real, expect = partial(pow, a, e), partial(ref.power, ra, e)
+                shown = f"{a!r} ** {e!r}"
+            else:
+                e, mod = EXPONENTS[step[2]], MODULI[step[3]]
+                real, expect = partial(pow, a, e, mod), partial(ref.power, ra, e, mod, three=True)
+                shown = f"pow({a!r}, {e!r}, {mod!r})"
+        elif op == "sum":
+            items = [pick(i) for i in step[1]]
+            real_items = [p[0] for p in items]
+            ref_items = [p[1] for p in items]
+            if step[2]:
+                real_items, ref_items = tuple(real_items), tuple(ref_items)
+            operands = list(real_items)
+            real, expect = partial(vo.sum, real_items), partial(ref.vsum, ref_items)
+            shown = f"sum({real_items!r})"
+        else:
+            a, ra = pick(step[1])
+            operands = [a]
+            if op in FUNCTIONS:
+                real, expect = partial(FUNCTIONS[op], a), partial(ref.function, op, ra)
+            else:
+                real, expect = partial(objective_type, op, a), partial(ref.objective_class, ra)
+            shown = f"{op}({a!r})"
+
+        before = [repr(o) for o in operands]
+        got, value = outcome_of_real(real)
+        wanted, ref_value = outcome_of_reference(expect)
+        trace.append(shown)
+        fuzzed["steps"] += 1
+        assert same(got, wanted), "\n".join(trace + [f"got      {got}", f"expected {wanted}"])
+        assert [repr(o) for o in operands] == before, "an operand changed:\n" + "\n".join(trace)
+        if value is not None and len(ref.text(ref_value)) <= MAX_TEXT:
+            values.append((value, ref_value))
+    fuzzed["programs"] += 1
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_counts():
+    yield
+    if "VELMO_FUZZ_EXAMPLES" in os.environ:
+        print(f"\nfuzzed {fuzzed['programs']} programs, {fuzzed['steps']} checked steps")
+
+
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(steps, min_size=1, max_size=12))
+def test_random_programs_match_the_reference(program):
+    run_program(program, PRELUDE)
+
+
+# Fixed cases for the corners the rules spell out, so a reference slip shows here first.
+@pytest.mark.parametrize("program", [
+    [("-", 0, 0)],                                # x - x drops the entry
+    [("*", 0, 2), ("neg", 8)],                    # -(x*y): negative-zero constant
+    [("+", 0, 29), ("<=", 8, 0)],                 # NaN constant, then a comparison
+    [("*", 0, 29), ("+", 8, 2), ("sin", 10)],     # NaN coefficient glued into texts
+    [("*", 0, 2), ("-", 8, 8)],                   # QuadExpr - QuadExpr is refused
+    [("/", 29, 0), ("*", 8, 0)],                  # reflected division, then a product
+    [("pow", 0, 1, -1), ("<=", 8, 1)],            # x ** 2 <= 0
+])
+def test_named_programs(program):
+    run_program(program)
