@@ -24,9 +24,26 @@ uint32_t ModelData::add_variable(std::string var_name, double lower, double uppe
     lower = 0.0;
     upper = 1.0;
   }
-  name_index.insert_or_assign(var_name, index);  // one hash and probe; a repeat name moves on
-  variables.push_back(VariableRecord{std::move(var_name), lower, upper, index, kind});
+  // The record goes first, so a failed allocation leaves either nothing or a rolled-back add.
+  variables.push_back(VariableRecord{var_name, lower, upper, index, kind});
+  try {
+    name_index.insert_or_assign(std::move(var_name), index);  // a repeat name moves on
+  } catch (...) {
+    variables.pop_back();
+    throw;
+  }
   return index;
+}
+
+void ModelData::truncate_variables(size_t count) noexcept {
+  if (count >= variables.size()) return;
+  variables.erase(variables.begin() + static_cast<ptrdiff_t>(count), variables.end());
+  try {
+    name_index.clear();
+    for (const VariableRecord& v : variables) name_index.insert_or_assign(v.name, v.index);
+  } catch (...) {
+    // Out of memory while rebuilding: the index stays partial, the variable table is whole.
+  }
 }
 
 bool ModelData::has_room_for(uint64_t count) const noexcept {

@@ -50,8 +50,11 @@ struct ModelData {
   // Largest variable count a model can index with unsigned 32-bit indices.
   static constexpr uint64_t kMaxVariables = uint64_t{UINT32_MAX} + 1;
 
-  // Appends one variable and returns its index; the caller has checked the capacity.
+  // Appends one variable and returns its index; the caller has checked the capacity. On
+  // failure nothing is added.
   uint32_t add_variable(std::string name, double lower, double upper, VarKind kind);
+  // Drops the variables from position `count` on (undoing a batch that failed part-way).
+  void truncate_variables(size_t count) noexcept;
   // Whether `count` more variables still fit the 32-bit index space.
   bool has_room_for(uint64_t count) const noexcept;
 };

@@ -165,12 +165,17 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       std::string name = prefix + "_";
       const size_t stem = name.size();
       char digits[24];
-      for (uint64_t k = 0; k < count; ++k) {
-        auto res = std::to_chars(digits, digits + sizeof digits, k);
-        name.resize(stem);
-        name.append(digits, res.ptr);
-        names.push_back(name);
-        d.add_variable(name, lower, upper, kind);
+      try {
+        for (uint64_t k = 0; k < count; ++k) {
+          auto res = std::to_chars(digits, digits + sizeof digits, k);
+          name.resize(stem);
+          name.append(digits, res.ptr);
+          names.push_back(name);
+          d.add_variable(name, lower, upper, kind);
+        }
+      } catch (...) {
+        d.truncate_variables(first);  // a batch is added whole or not at all
+        throw;
       }
     }
     Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(count)));

@@ -66,6 +66,7 @@ Args::Args(const char* fname, std::initializer_list<const char*> names, size_t r
            PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, bool collect_kwargs)
     : fname_(fname) {
   const size_t n = names.size();
+  if (n > kMaxParams) throw std::logic_error(std::string(fname) + "(): too many declared parameters");
   size_t k = 0;
   for (const char* name : names) names_[k++] = name;
   if (static_cast<size_t>(nargs) > n) {

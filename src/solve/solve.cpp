@@ -108,7 +108,7 @@ std::optional<BackendOutcome> try_relaxation(const CompiledModel& c, const Solve
     if (c.integrality[j] != 0 && !(std::fabs(x[j] - std::round(x[j])) <= 1e-6)) return std::nullopt;
   }
   for (size_t j = 0; j < c.num_cols; ++j) {
-    if (c.integrality[j] != 0) x[j] = std::round(x[j]);
+    if (c.integrality[j] != 0) x[j] = std::round(x[j]) + 0.0;  // + 0.0: -1e-9 rounds to 0, not -0
   }
   out.nodes = 0;
   out.gap = 0.0;

@@ -229,3 +229,12 @@ def test_python_code_inside_a_solve_cannot_reenter_the_same_model():
     assert m.solve(warm_start=Sneaky()).status == "optimal"
     assert seen and "Model is busy" in seen[0]
     assert m.num_vars == 1
+
+
+def test_rounded_integer_values_have_no_negative_zero():
+    m = vo.Model()
+    k = m.integer("k", lower=-1e-7, upper=5)
+    m.minimize(k)
+    r = m.solve()
+    assert r.nodes == 0  # answered by the relaxation
+    assert math.copysign(1.0, r.value(k)) == 1.0
