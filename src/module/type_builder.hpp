@@ -1,4 +1,4 @@
-// Builds heap types from slot specifications (the stable ABI's only way to define a class).
+// Builds heap types from lists of type slots (the stable ABI's only way to define a class).
 #pragma once
 
 #include "module/py.hpp"
