@@ -20,21 +20,6 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// New list of floats, or nullptr with the Python error set.
-PyObject* new_float_list(std::span<const double> values) noexcept {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
-  if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyFloat_FromDouble(values[i]);
-    if (item == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals `item`
-  }
-  return list;
-}
-
 [[noreturn]] void raise_bad_bounds(const char* fname, const std::string& detail) {
   py::raise(PyExc_TypeError, std::string(fname) +
                                  "(): argument 'bounds' must be a sequence of (lower, upper) "
@@ -119,7 +104,7 @@ std::optional<std::string> read_option<std::string>(PyObject* kwargs, const char
 double evaluate_point(PyObject* func, std::span<const double> point) noexcept {
   const PyGILState_STATE gil = PyGILState_Ensure();
   double value = kInf;
-  if (PyObject* list = new_float_list(point)) {
+  if (PyObject* list = py::new_float_list(point)) {
     PyObject* answer = PyObject_CallFunctionObjArgs(func, list, static_cast<PyObject*>(nullptr));
     Py_DECREF(list);
     if (answer != nullptr) {
@@ -163,7 +148,7 @@ PyObject* result_repr(PyObject* self) {
   });
 }
 
-PyObject* get_x(PyObject* self, void*) { return new_float_list(outcome_of(self).x); }
+PyObject* get_x(PyObject* self, void*) { return py::new_float_list(outcome_of(self).x); }
 PyObject* get_objective(PyObject* self, void*) { return PyFloat_FromDouble(outcome_of(self).objective); }
 PyObject* get_iterations(PyObject* self, void*) {
   return PyLong_FromUnsignedLongLong(outcome_of(self).iterations);
@@ -172,7 +157,7 @@ PyObject* get_evaluations(PyObject* self, void*) {
   return PyLong_FromUnsignedLongLong(outcome_of(self).evaluations);
 }
 PyObject* get_converged(PyObject* self, void*) { return PyBool_FromLong(outcome_of(self).converged); }
-PyObject* get_history(PyObject* self, void*) { return new_float_list(outcome_of(self).history); }
+PyObject* get_history(PyObject* self, void*) { return py::new_float_list(outcome_of(self).history); }
 
 PyGetSetDef result_getset[] = {
     {"x", get_x, nullptr, nullptr, nullptr},

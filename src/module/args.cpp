@@ -207,6 +207,20 @@ bool to_bool(PyObject* o, const char* fname, const char* pname) {
   return o == Py_True;
 }
 
+PyObject* new_float_list(std::span<const double> values) noexcept {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
+  if (list == nullptr) return nullptr;
+  for (size_t i = 0; i < values.size(); ++i) {
+    PyObject* item = PyFloat_FromDouble(values[i]);
+    if (item == nullptr) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals `item`
+  }
+  return list;
+}
+
 bool as_number(PyObject* o, double* out) noexcept {
   if (PyFloat_Check(o)) {
     *out = PyFloat_AsDouble(o);

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -96,6 +97,10 @@ inline Ref str(std::string_view s) {
   return check(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }
 inline Ref float_obj(double v) { return check(PyFloat_FromDouble(v)); }
+
+// A new list of floats, or nullptr with the Python error set (usable where nothing may throw).
+PyObject* new_float_list(std::span<const double> values) noexcept;
+inline Ref float_list(std::span<const double> values) { return check(new_float_list(values)); }
 inline Ref bool_obj(bool v) { return Ref::borrow(v ? Py_True : Py_False); }
 inline Ref none() { return Ref::borrow(Py_None); }
 inline PyObject* new_none() { Py_INCREF(Py_None); return Py_None; }

@@ -47,14 +47,6 @@ PyObject* optional_float(const std::optional<double>& v) {
 PyObject* optional_count(const std::optional<uint64_t>& v) {
   return v ? py::check(PyLong_FromUnsignedLongLong(*v)).release() : py::new_none();
 }
-PyObject* list_of(const std::vector<double>& v) {
-  Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(v.size())));
-  for (size_t i = 0; i < v.size(); ++i) {
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::float_obj(v[i]).release());
-  }
-  return list.release();
-}
-
 void result_dealloc(PyObject* self) {
   reinterpret_cast<PyResult*>(self)->record.~ResultRecord();
   py::free_instance(self);
@@ -103,7 +95,7 @@ PyObject* get_is_optimal(PyObject* self, void*) {
 PyObject* get_primals(PyObject* self, void*) {
   return py::guard([&] {
     if (!rec(self).primals) no_solution();
-    return list_of(*rec(self).primals);
+    return py::float_list(*rec(self).primals).release();
   });
 }
 PyObject* get_var_names(PyObject* self, void*) {
@@ -117,7 +109,7 @@ PyObject* get_var_names(PyObject* self, void*) {
   });
 }
 PyObject* get_duals(PyObject* self, void*) {
-  return py::guard([&] { return rec(self).duals ? list_of(*rec(self).duals) : py::new_none(); });
+  return py::guard([&] { return rec(self).duals ? py::float_list(*rec(self).duals).release() : py::new_none(); });
 }
 
 PyObject* r_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

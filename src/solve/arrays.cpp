@@ -25,16 +25,6 @@ double to_double(PyObject* o) {
   return v;
 }
 
-Ref float_list(std::span<const double> values) {
-  Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* f = PyFloat_FromDouble(values[i]);
-    if (f == nullptr) throw py::ErrorAlreadySet{};
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), f);
-  }
-  return list;
-}
-
 namespace {
 template <class T>
 Ref integer_list(std::span<const T> values) {

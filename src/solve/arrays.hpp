@@ -45,7 +45,7 @@ Ref call_kw(PyObject* callable, PyObject* kwargs);
 // time.perf_counter() as a double.
 double perf_counter(PyObject* time_module);
 
-Ref float_list(std::span<const double> values);
+using py::float_list;
 Ref int_list(std::span<const int32_t> values);
 Ref index_list(std::span<const uint32_t> values);
 Ref ints(long long v);
