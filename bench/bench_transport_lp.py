@@ -1,11 +1,17 @@
 """Transportation LP (100 sources x 1000 sinks: 100,000 variables, 1,100 rows, 200,000
 nonzeros) built and solved by velmo, PuLP, Pyomo, linopy and highspy fed directly from NumPy
-arrays (the floor). Prints build / compile / load / run seconds per library and the ratios of
-the totals, all measured in this one run.
+arrays (the floor), and PyOptInterface. Prints build / compile / load / run seconds per library
+and the ratios of the totals, all measured in this one run (each library in a fresh process).
 
-    python bench/bench_transport_lp.py [sources] [sinks]
+    python bench/bench_transport_lp.py [sources] [sinks] [library,library,...]
+
+The 1,000,000-variable size, by hand (PuLP and Pyomo take minutes there, so leave them out):
+
+    python bench/bench_transport_lp.py 1000 1000 highspy,velmo,linopy,PyOptInterface
 """
 
+import json
+import subprocess
 import sys
 import time
 
@@ -13,6 +19,7 @@ import numpy as np
 
 S = int(sys.argv[1]) if len(sys.argv) > 1 else 100
 D = int(sys.argv[2]) if len(sys.argv) > 2 else 1000
+ONLY = sys.argv[3].lower().split(",") if len(sys.argv) > 3 and sys.argv[3] != "--one" else None
 rng = np.random.default_rng(7)
 COST = rng.uniform(1.0, 20.0, size=(S, D)).round(2)
 DEMAND = rng.integers(5, 50, size=D).astype(float)
@@ -151,13 +158,61 @@ def bench_linopy():
     return {"build": t_build, "compile": 0.0, "load": 0.0, "run": t_solve, "objective": mdl.objective.value}
 
 
+def bench_pyoptinterface():
+    import pyoptinterface as poi
+    from pyoptinterface import highs
+
+    highs.autoload_library()  # the HiGHS library of the highsbox package
+
+    def build():
+        mdl = highs.Model()
+        mdl.set_model_attribute(poi.ModelAttribute.Silent, True)
+        x = [[mdl.add_variable(lb=0.0) for _ in range(D)] for _ in range(S)]
+        for i in range(S):
+            mdl.add_linear_constraint(poi.quicksum(x[i]), poi.Leq, float(SUPPLY[i]))
+        for k in range(D):
+            mdl.add_linear_constraint(poi.quicksum(x[i][k] for i in range(S)), poi.Geq, float(DEMAND[k]))
+        cost = COST.tolist()
+        obj = poi.ExprBuilder()
+        for i in range(S):
+            for k in range(D):
+                obj.add_affine_term(x[i][k], cost[i][k])
+        mdl.set_objective(obj, poi.ObjectiveSense.Minimize)
+        return mdl
+
+    mdl, t_build = timed(build)
+    _, t_solve = timed(mdl.optimize)
+    return {"build": t_build, "compile": 0.0, "load": 0.0, "run": t_solve,
+            "objective": mdl.get_model_attribute(poi.ModelAttribute.ObjectiveValue)}
+
+
+LIBRARIES = [("highspy (floor)", bench_highspy), ("velmo", bench_velmo), ("PuLP", bench_pulp),
+             ("Pyomo", bench_pyomo), ("linopy", bench_linopy), ("PyOptInterface", bench_pyoptinterface)]
+
+
+def run_one(name):
+    """One library in a process of its own: peers that load a HiGHS library of their own
+    (PyOptInterface's highsbox) crash beside another HiGHS in the same process."""
+    out = subprocess.run([sys.executable, __file__, str(S), str(D), "--one", name],
+                         capture_output=True, text=True)
+    if out.returncode != 0:
+        raise RuntimeError(f"exit {out.returncode}: {out.stderr.strip().splitlines()[-1:]}")
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
 def main():
+    if "--one" in sys.argv:
+        name = sys.argv[sys.argv.index("--one") + 1]
+        row = dict(LIBRARIES)[name]()
+        print(json.dumps(row))
+        return
     print(f"transportation LP: {S * D} variables, {S + D} rows, {2 * S * D} nonzeros")
     rows = {}
-    for name, fn in [("highspy (floor)", bench_highspy), ("velmo", bench_velmo), ("PuLP", bench_pulp),
-                     ("Pyomo", bench_pyomo), ("linopy", bench_linopy)]:
+    for name, _ in LIBRARIES:
+        if ONLY is not None and name.split()[0].lower() not in ONLY:
+            continue
         try:
-            rows[name] = fn()
+            rows[name] = run_one(name)
         except Exception as e:  # a missing peer is reported, not fatal
             print(f"{name}: skipped ({type(e).__name__}: {e})")
     print(f"{'library':16s} {'build':>8s} {'compile':>8s} {'load':>8s} {'run':>8s} {'total':>8s} {'objective':>14s}")
@@ -165,7 +220,8 @@ def main():
         r["total"] = r["build"] + r["compile"] + r["load"] + r["run"]
         print(f"{name:16s} {r['build']:8.3f} {r['compile']:8.3f} {r['load']:8.3f} {r['run']:8.3f} "
               f"{r['total']:8.3f} {r['objective']:14.4f}")
-    print("(PuLP, Pyomo, linopy: 'run' is their whole solve call, loading included)")
+    print("(PuLP, Pyomo, linopy: 'run' is their whole solve call, loading included; PyOptInterface "
+          "loads HiGHS while it builds)")
     if "velmo" in rows:
         ours = rows["velmo"]["total"]
         for name, r in rows.items():

@@ -16,12 +16,17 @@ sys.path.insert(0, os.path.dirname(__file__))
 class _Recorder:
     def __init__(self):
         self.calls = []
+        self.instances = []
 
     def names(self):
         return [c[0] for c in self.calls]
 
     def options(self):
         return [(c[1][0], c[1][1]) for c in self.calls if c[0] == "setOptionValue"]
+
+    def integer_columns(self):
+        """The column indices made integer, over every integrality call."""
+        return [int(j) for c in self.calls if c[0] == "changeColsIntegrality" for j in c[1][1]]
 
 
 @pytest.fixture
@@ -35,6 +40,10 @@ def highs_calls(monkeypatch):
     recorder = _Recorder()
 
     class RecordingHighs(highspy.Highs):
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, **kwargs)
+            recorder.instances.append(self)
+
         def __getattribute__(self, name):
             attr = super().__getattribute__(name)
             if callable(attr) and not name.startswith("_"):

@@ -202,6 +202,14 @@ def solve_path(make, **options):
     return path
 
 
+def refused_model():
+    m = vo.Model()
+    x, y = m.variable("x", 0, 1), m.variable("y", float("inf"), float("inf"))
+    m.minimize(x + float("nan") * y)
+    m.add(x + y >= 0.5)
+    return m
+
+
 def solve_options():
     m, x, y = lp_model()
     previous = m.solve()
@@ -319,6 +327,8 @@ PATHS = [
     ("solve: HiGHS QP (forced)", solve_path(qp_model, solver="highs")),
     ("solve: OSQP QP", solve_path(qp_model)),
     ("solve: infeasible", solve_path(infeasible_model)),
+    ("solve: refused by HiGHS", solve_path(refused_model)),
+    ("solve: MIP stopped before any point", solve_path(lambda: milp_model(False), time_limit=0.0)),
     ("solve: every option", solve_options),
     ("solve: error paths", solve_errors),
     ("one-line minimize/maximize", one_line),

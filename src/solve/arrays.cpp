@@ -3,6 +3,8 @@
 
 #include "module/args.hpp"
 
+#include <cstring>
+
 namespace velmo::pycall {
 
 Ref import(const char* name) { return py::check(PyImport_ImportModule(name)); }
@@ -25,36 +27,56 @@ double to_double(PyObject* o) {
   return v;
 }
 
+Ref ints(long long v) { return py::check(PyLong_FromLongLong(v)); }
+
 namespace {
-template <class T>
-Ref integer_list(std::span<const T> values) {
-  Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* v = PyLong_FromLongLong(static_cast<long long>(values[i]));
-    if (v == nullptr) throw py::ErrorAlreadySet{};
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), v);
-  }
-  return list;
+Ref from_buffer(PyObject* numpy, const void* data, size_t bytes, const char* dtype) {
+  // A zero-length request may come with a null pointer; bytearray wants a real one.
+  static const char nothing = 0;
+  Ref buffer = py::check(PyByteArray_FromStringAndSize(bytes == 0 ? &nothing : static_cast<const char*>(data),
+                                                       static_cast<Py_ssize_t>(bytes)));
+  Ref frombuffer = attr(numpy, "frombuffer");
+  Ref kind = py::str(dtype);
+  return call(frombuffer.get(), buffer.get(), kind.get());
 }
 }  // namespace
 
-Ref int_list(std::span<const int32_t> values) { return integer_list(values); }
-Ref index_list(std::span<const uint32_t> values) { return integer_list(values); }
-Ref ints(long long v) { return py::check(PyLong_FromLongLong(v)); }
-
-Ref numpy_array(PyObject* numpy, PyObject* list) { return call_method(numpy, "array", list); }
+Ref numpy_array(PyObject* numpy, std::span<const double> v) {
+  return from_buffer(numpy, v.data(), v.size_bytes(), "float64");
+}
+Ref numpy_array(PyObject* numpy, std::span<const int32_t> v) {
+  return from_buffer(numpy, v.data(), v.size_bytes(), "int32");
+}
+Ref numpy_array(PyObject* numpy, std::span<const int64_t> v) {
+  return from_buffer(numpy, v.data(), v.size_bytes(), "int64");
+}
+Ref numpy_array(PyObject* numpy, std::span<const uint8_t> v) {
+  return from_buffer(numpy, v.data(), v.size_bytes(), "uint8");
+}
 
 Ref csc_matrix(PyObject* sparse, PyObject* numpy, std::span<const double> values,
                std::span<const int32_t> indices, std::span<const int32_t> starts, size_t rows,
                size_t cols) {
-  Ref v = numpy_array(numpy, float_list(values).get());
-  Ref i = numpy_array(numpy, int_list(indices).get());
-  Ref s = numpy_array(numpy, int_list(starts).get());
+  Ref v = numpy_array(numpy, values);
+  Ref i = numpy_array(numpy, indices);
+  Ref s = numpy_array(numpy, starts);
   Ref data = py::check(PyTuple_Pack(3, v.get(), i.get(), s.get()));
   Ref r = py::check(PyLong_FromSize_t(rows));
   Ref c = py::check(PyLong_FromSize_t(cols));
   Ref shape = py::check(PyTuple_Pack(2, r.get(), c.get()));
   return call_method(sparse, "csc_matrix", data.get(), shape.get());
+}
+
+std::vector<double> array_doubles(PyObject* numpy, PyObject* array_like) {
+  Ref kind = py::str("float64");
+  Ref array = call_method(numpy, "ascontiguousarray", array_like, kind.get());
+  Ref bytes = call_method(array.get(), "tobytes");
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
+  std::vector<double> out(static_cast<size_t>(size) / sizeof(double));
+  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(double));
+  return out;
 }
 
 std::vector<double> to_doubles(PyObject* iterable) {

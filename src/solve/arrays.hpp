@@ -46,20 +46,26 @@ Ref call_kw(PyObject* callable, PyObject* kwargs);
 double perf_counter(PyObject* time_module);
 
 using py::float_list;
-Ref int_list(std::span<const int32_t> values);
-Ref index_list(std::span<const uint32_t> values);
 Ref ints(long long v);
 
-// numpy.array(list)
-Ref numpy_array(PyObject* numpy, PyObject* list);
+// A writable one-dimensional NumPy array holding a copy of a C++ buffer, made with two calls
+// whatever the length: the bytes are copied once into a bytearray, which numpy.frombuffer
+// then views in place (the array keeps the bytearray alive).
+Ref numpy_array(PyObject* numpy, std::span<const double> values);
+Ref numpy_array(PyObject* numpy, std::span<const int32_t> values);
+Ref numpy_array(PyObject* numpy, std::span<const int64_t> values);
+Ref numpy_array(PyObject* numpy, std::span<const uint8_t> values);
 
-// scipy.sparse.csc_matrix((numpy.array(values), numpy.array(indices), numpy.array(starts)), (rows, cols))
+// scipy.sparse.csc_matrix((values, indices, starts), (rows, cols)) from three such arrays.
 Ref csc_matrix(PyObject* sparse, PyObject* numpy, std::span<const double> values,
                std::span<const int32_t> indices, std::span<const int32_t> starts, size_t rows,
                size_t cols);
 
-// A list of floats from any iterable of numbers (lists from highspy, arrays from osqp).
+// A list of floats from any iterable of numbers (the lists highspy answers with).
 std::vector<double> to_doubles(PyObject* iterable);
+// The same from an array-like (osqp's and clarabel's answers): converted to float64 and read
+// through one bytes copy instead of one Python object per element.
+std::vector<double> array_doubles(PyObject* numpy, PyObject* array_like);
 double to_double(PyObject* o);
 // An unsigned integer; nullopt (error cleared) when `o` is not one.
 std::optional<uint64_t> to_count(PyObject* o) noexcept;

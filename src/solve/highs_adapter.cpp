@@ -4,6 +4,7 @@
 #include "solve/arrays.hpp"
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 
 namespace velmo {
@@ -112,29 +113,59 @@ void apply_thread_guard(PyObject* highs, uint32_t threads) {
   std::fflush(stderr);
 }
 
-void load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const CompiledModel& c) {
-  Ref empty_list_i = py::check(PyList_New(0));
-  Ref empty_list_f = py::check(PyList_New(0));
-  Ref empty_int = numpy_array(numpy, empty_list_i.get());
-  Ref empty_float = numpy_array(numpy, empty_list_f.get());
+namespace {
+
+// HiGHS takes NaN costs, coefficients and Hessian entries without complaint and then reports
+// "optimal" for a model that means nothing, so such a model is refused here as HiGHS refuses
+// a NaN bound.
+bool has_nan(const CompiledModel& c) noexcept {
+  auto any_nan = [](const std::vector<double>& v) {
+    for (double x : v) {
+      if (std::isnan(x)) return true;
+    }
+    return false;
+  };
+  return any_nan(c.col_cost) || any_nan(c.a_value) || (c.hessian && any_nan(c.hessian->q_value));
+}
+
+// A loading call's HighsStatus: only kError means the data was not taken (kWarning is HiGHS
+// dropping tiny entries, as it always did).
+bool refused(PyObject* status) { return lower_text(status).find("error") != std::string::npos; }
+
+Ref size_obj(size_t v) { return ints(static_cast<long long>(v)); }
+
+}  // namespace
+
+bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const CompiledModel& c) {
+  if (has_nan(c)) return false;
+  const size_t n = c.num_cols;
+  Ref no_index = numpy_array(numpy, std::span<const int32_t>{});
+  Ref no_value = numpy_array(numpy, std::span<const double>{});
   Ref zero = ints(0);
 
-  Ref add_col = attr(highs, "addCol");
-  for (size_t j = 0; j < c.num_cols; ++j) {
-    Ref cost = py::float_obj(c.col_cost[j]);
-    Ref lower = py::float_obj(c.col_lower[j]);
-    Ref upper = py::float_obj(c.col_upper[j]);
-    call(add_col.get(), cost.get(), lower.get(), upper.get(), zero.get(), empty_int.get(), empty_float.get());
+  // The columns without their coefficients: the matrix goes in once, through the rows.
+  if (n > 0) {
+    Ref cost = numpy_array(numpy, c.col_cost);
+    Ref lower = numpy_array(numpy, c.col_lower);
+    Ref upper = numpy_array(numpy, c.col_upper);
+    Ref st = call_method(highs, "addCols", size_obj(n).get(), cost.get(), lower.get(), upper.get(),
+                         zero.get(), no_index.get(), no_index.get(), no_value.get());
+    if (refused(st.get())) return false;
   }
 
   if (c.has_integer_column()) {
     Ref var_type = attr(highspy, "HighsVarType");
     Ref integer = attr(var_type.get(), "kInteger");
-    Ref change = attr(highs, "changeColIntegrality");
-    for (size_t j = 0; j < c.num_cols; ++j) {
-      if (c.integrality[j] == 0) continue;
-      call(change.get(), ints(static_cast<long long>(j)).get(), integer.get());
+    const long code = PyLong_AsLong(py::check(PyNumber_Index(integer.get())).get());
+    if (code == -1 && PyErr_Occurred()) throw py::ErrorAlreadySet{};
+    std::vector<int32_t> cols;
+    for (size_t j = 0; j < n; ++j) {
+      if (c.integrality[j] != 0) cols.push_back(static_cast<int32_t>(j));
     }
+    const std::vector<uint8_t> types(cols.size(), static_cast<uint8_t>(code));
+    Ref st = call_method(highs, "changeColsIntegrality", size_obj(cols.size()).get(),
+                         numpy_array(numpy, cols).get(), numpy_array(numpy, types).get());
+    if (refused(st.get())) return false;
   }
 
   // One pass over the columns turns A into rows, each with ascending column indices.
@@ -144,7 +175,7 @@ void load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
   std::vector<int32_t> row_cols(c.a_index.size());
   std::vector<double> row_vals(c.a_index.size());
   std::vector<int32_t> cursor(row_start.begin(), row_start.end() - 1);
-  for (size_t j = 0; j < c.num_cols; ++j) {
+  for (size_t j = 0; j < n; ++j) {
     for (int32_t k = c.a_start[j]; k < c.a_start[j + 1]; ++k) {
       const auto r = static_cast<size_t>(c.a_index[static_cast<size_t>(k)]);
       const int32_t at = cursor[r]++;
@@ -152,29 +183,26 @@ void load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
       row_vals[static_cast<size_t>(at)] = c.a_value[static_cast<size_t>(k)];
     }
   }
-  Ref add_row = attr(highs, "addRow");
-  for (size_t i = 0; i < c.num_rows; ++i) {
-    const auto begin = static_cast<size_t>(row_start[i]);
-    const auto count = static_cast<size_t>(row_start[i + 1]) - begin;
-    Ref lower = py::float_obj(c.row_lower[i]);
-    Ref upper = py::float_obj(c.row_upper[i]);
-    Ref n = ints(static_cast<long long>(count));
-    Ref idx = numpy_array(numpy, int_list({row_cols.data() + begin, count}).get());
-    Ref val = numpy_array(numpy, float_list({row_vals.data() + begin, count}).get());
-    call(add_row.get(), lower.get(), upper.get(), n.get(), idx.get(), val.get());
+  if (c.num_rows > 0) {
+    // HiGHS reads one start per row; the end of the last row is the entry count.
+    Ref lower = numpy_array(numpy, c.row_lower);
+    Ref upper = numpy_array(numpy, c.row_upper);
+    Ref starts = numpy_array(numpy, std::span<const int32_t>(row_start.data(), c.num_rows));
+    Ref st = call_method(highs, "addRows", size_obj(c.num_rows).get(), lower.get(), upper.get(),
+                         size_obj(row_vals.size()).get(), starts.get(), numpy_array(numpy, row_cols).get(),
+                         numpy_array(numpy, row_vals).get());
+    if (refused(st.get())) return false;
   }
 
   if (c.hessian && !c.hessian->q_value.empty()) {
-    const Hessian lower = lower_triangle(*c.hessian, c.num_cols);
+    const Hessian lower = lower_triangle(*c.hessian, n);
     Ref format = attr(attr(highspy, "HessianFormat").get(), "kTriangular");
-    Ref int32 = py::str("int32");
-    Ref start = call_method(numpy_array(numpy, int_list(lower.q_start).get()).get(), "astype", int32.get());
-    Ref index = call_method(numpy_array(numpy, int_list(lower.q_index).get()).get(), "astype", int32.get());
-    Ref value = numpy_array(numpy, float_list(lower.q_value).get());
-    call_method(highs, "passHessian", ints(static_cast<long long>(c.num_cols)).get(),
-                ints(static_cast<long long>(lower.q_value.size())).get(), format.get(), start.get(),
-                index.get(), value.get());
+    Ref st = call_method(highs, "passHessian", size_obj(n).get(), size_obj(lower.q_value.size()).get(),
+                         format.get(), numpy_array(numpy, lower.q_start).get(),
+                         numpy_array(numpy, lower.q_index).get(), numpy_array(numpy, lower.q_value).get());
+    if (refused(st.get())) return false;
   }
+  return true;
 }
 
 BackendOutcome solve_highs(const CompiledModel& c, const SolveOptions& o) {
@@ -186,7 +214,15 @@ BackendOutcome solve_highs(const CompiledModel& c, const SolveOptions& o) {
   PyObject* h = highs.get();
   apply_options(h, o);
   Ref numpy = import("numpy");
-  load_into_highs(h, highspy.get(), numpy.get(), c);
+  if (!load_into_highs(h, highspy.get(), numpy.get(), c)) {
+    // Whatever HiGHS took of a refused model is never solved: the run would answer for a
+    // different model.
+    BackendOutcome out;
+    out.solver = "HiGHS";
+    out.status = SolveStatus::Error;
+    out.solve_time = perf_counter(time.get()) - t0;
+    return out;
+  }
 
   const bool integer = c.has_integer_column();
   if (integer && o.warm_start && o.warm_start->size() == c.num_cols) {
@@ -213,21 +249,27 @@ BackendOutcome solve_highs(const CompiledModel& c, const SolveOptions& o) {
   Ref status = call_method(h, "getModelStatus");
   out.status = map_highs_status(lower_text(status.get()));
   if (out.status == SolveStatus::Optimal || out.status == SolveStatus::TimeLimit) {
-    Ref info = call_method(h, "getInfoValue", py::str("objective_function_value").get());
-    PyObject* v = second_of_pair(info.get());
-    if (v == nullptr) {
-      py::raise(PyExc_TypeError, "highspy getInfoValue('objective_function_value') did not return a (status, value) pair");
+    // A run stopped before it found any point (a MIP on its time limit) has no objective and
+    // no values, whatever HiGHS leaves in them.
+    const bool has_point = info_count(h, "primal_solution_status").value_or(1) != 0;
+    if (has_point) {
+      Ref info = call_method(h, "getInfoValue", py::str("objective_function_value").get());
+      PyObject* v = second_of_pair(info.get());
+      if (v == nullptr) {
+        py::raise(PyExc_TypeError, "highspy getInfoValue('objective_function_value') did not return a (status, value) pair");
+      }
+      const double objective = to_double(v);
+      Ref solution = call_method(h, "getSolution");
+      std::vector<double> primals = to_doubles(attr(solution.get(), "col_value").get());
+      if (primals.size() == c.num_cols) {
+        out.objective = model_objective(objective, c.obj_offset, c.maximize);
+        out.primals = std::move(primals);
+        if (!integer) out.duals = to_doubles(attr(solution.get(), "row_dual").get());
+      }
     }
-    out.objective = model_objective(to_double(v), c.obj_offset, c.maximize);
-    Ref solution = call_method(h, "getSolution");
-    std::vector<double> primals = to_doubles(attr(solution.get(), "col_value").get());
-    // A run stopped before any solution was found leaves no point behind.
-    if (primals.size() == c.num_cols) out.primals = std::move(primals);
     if (integer) {
       out.nodes = info_count(h, "mip_node_count").value_or(0);
       out.gap = info_real(h, "mip_gap").value_or(0.0);
-    } else {
-      out.duals = to_doubles(attr(solution.get(), "row_dual").get());
     }
   }
   out.iterations = info_count(h, "simplex_iteration_count").value_or(0);

@@ -15,6 +15,7 @@ BackendOutcome solve_highs(const CompiledModel& c, const SolveOptions& options);
 // column/row/Hessian loading sequence.
 SolveStatus map_highs_status(std::string_view lowered) noexcept;
 void apply_thread_guard(PyObject* highs, uint32_t threads);
-void load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const CompiledModel& c);
+// False when HiGHS refused part of the model (or it holds NaN data): nothing may be run then.
+[[nodiscard]] bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const CompiledModel& c);
 
 }  // namespace velmo

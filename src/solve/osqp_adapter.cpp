@@ -38,9 +38,37 @@ Ref run_solve(PyObject* solver) {
 }
 
 std::vector<double> concat(const std::vector<double>& a, const std::vector<double>& b) {
-  std::vector<double> out(a);
+  std::vector<double> out;
+  out.reserve(a.size() + b.size());
+  out.insert(out.end(), a.begin(), a.end());
   out.insert(out.end(), b.begin(), b.end());
   return out;
+}
+
+// A (m x n) with the n x n identity below it, column-wise: each column's entries of A, then
+// its bound row m + j. Built here so that the matrix crosses into Python once.
+struct Stacked {
+  std::vector<int32_t> start, index;
+  std::vector<double> value;
+};
+
+Stacked stack_identity(const CompiledModel& c) {
+  const size_t n = c.num_cols;
+  Stacked s;
+  s.start.resize(n + 1);
+  s.index.reserve(c.a_index.size() + n);
+  s.value.reserve(c.a_value.size() + n);
+  for (size_t j = 0; j < n; ++j) {
+    s.start[j] = static_cast<int32_t>(s.index.size());
+    for (int32_t k = c.a_start[j]; k < c.a_start[j + 1]; ++k) {
+      s.index.push_back(c.a_index[static_cast<size_t>(k)]);
+      s.value.push_back(c.a_value[static_cast<size_t>(k)]);
+    }
+    s.index.push_back(static_cast<int32_t>(c.num_rows + j));
+    s.value.push_back(1.0);
+  }
+  s.start[n] = static_cast<int32_t>(s.index.size());
+  return s;
 }
 
 }  // namespace
@@ -63,15 +91,11 @@ BackendOutcome solve_osqp(const CompiledModel& c, const SolveOptions& o) {
     const std::vector<int32_t> starts(n + 1, 0);
     p = csc_matrix(sparse.get(), numpy.get(), {}, {}, starts, n, n);
   }
-  Ref a0 = csc_matrix(sparse.get(), numpy.get(), c.a_value, c.a_index, c.a_start, m, n);
-  Ref eye = call_method(sparse.get(), "eye", ints(static_cast<long long>(n)).get());
-  Ref blocks = py::check(PyList_New(2));
-  PyList_SetItem(blocks.get(), 0, a0.copy().release());
-  PyList_SetItem(blocks.get(), 1, eye.copy().release());
-  Ref a = call_method(call_method(sparse.get(), "vstack", blocks.get()).get(), "tocsc");
-  Ref q = numpy_array(numpy.get(), float_list(c.col_cost).get());
-  Ref l = numpy_array(numpy.get(), float_list(concat(c.row_lower, c.col_lower)).get());
-  Ref u = numpy_array(numpy.get(), float_list(concat(c.row_upper, c.col_upper)).get());
+  const Stacked stacked = stack_identity(c);
+  Ref a = csc_matrix(sparse.get(), numpy.get(), stacked.value, stacked.index, stacked.start, m + n, n);
+  Ref q = numpy_array(numpy.get(), c.col_cost);
+  Ref l = numpy_array(numpy.get(), concat(c.row_lower, c.col_lower));
+  Ref u = numpy_array(numpy.get(), concat(c.row_upper, c.col_upper));
 
   Ref solver = call_method(osqp.get(), "OSQP");
   Ref kw = py::check(PyDict_New());
@@ -98,9 +122,9 @@ BackendOutcome solve_osqp(const CompiledModel& c, const SolveOptions& o) {
   Ref status = attr(info.get(), "status");
   out.status = map_osqp_status(py::to_text(status.get(), "OSQP result", "info.status"));
   if (out.status == SolveStatus::Optimal) {
-    out.primals = to_doubles(attr(res.get(), "x").get());
+    out.primals = array_doubles(numpy.get(), attr(res.get(), "x").get());
     out.objective = model_objective(to_double(attr(info.get(), "obj_val").get()), c.obj_offset, c.maximize);
-    out.duals = to_doubles(attr(res.get(), "y").get());
+    out.duals = array_doubles(numpy.get(), attr(res.get(), "y").get());
   }
   Ref iter = Ref::steal(PyObject_GetAttrString(info.get(), "iter"));
   if (!iter) PyErr_Clear();  // an unreadable count is 0

@@ -53,13 +53,22 @@ def _hard_knapsack(n=60, rows=30, seed=1):
     return m
 
 
-def test_time_limited_mip_still_reads_objective_and_values():
-    r = _hard_knapsack().solve(time_limit=0.001)
+def test_time_limited_mip_with_a_point_reads_objective_and_values():
+    # The warm start hands HiGHS a feasible point before the (zero) time limit stops it.
+    r = _hard_knapsack().solve(time_limit=0.0, warm_start=[1.0] + [0.0] * 59)
     assert r.status == "time_limit"
     assert not r.is_optimal
-    assert r.objective is not None
-    assert len(r.primals) == 60
+    assert r.objective == 55.0
+    assert len(r.primals) == 60 and sum(r.primals) == 1.0
     assert r.nodes is not None and r.gap is not None
+
+
+def test_time_limited_mip_without_a_point_has_no_objective_and_no_values():
+    r = _hard_knapsack().solve(time_limit=0.0)
+    assert r.status == "time_limit"
+    assert r.objective is None and r.duals is None
+    with pytest.raises(ValueError, match="No solution available"):
+        r.values()
 
 
 def test_infeasible_milp_reads_iterations_only():
@@ -79,8 +88,8 @@ def test_model_without_rows_has_empty_duals(highs_calls):
     m.minimize(x)
     r = m.solve()
     assert r.duals == []
-    assert "addRow" not in highs_calls.names()
-    assert highs_calls.names().count("addCol") == 1
+    assert "addRows" not in highs_calls.names()
+    assert highs_calls.names().count("addCols") == 1
 
 
 @pytest.mark.parametrize(
