@@ -280,6 +280,28 @@ def result_getters():
     return op
 
 
+def diagnostics():
+    m, x, y = lp_model()
+    m.add(x - x <= 1)
+    m.add(1e-4 * x + 1e4 * y <= 1e13)
+    solved = m.solve()
+    unsolved = infeasible_model().solve()
+    quick = vo.minimize(x, [x >= 1])
+    far = vo.Model().variables("v", 9)[8]
+
+    def op():
+        m.validate()
+        for r in (solved, unsolved, quick):
+            r.sensitivity()
+        solved.why(x), solved.why_detail(y), unsolved.infeasibility_report(), solved.infeasibility_report()
+        raises(solved.why, far)
+        raises(solved.why_detail, "x")
+        raises(unsolved.why, x)
+        raises(quick.why, x)
+        raises(quick.infeasibility_report)
+    return op
+
+
 def sphere(x):
     return sum(v * v for v in x)
 
@@ -333,6 +355,7 @@ PATHS = [
     ("solve: error paths", solve_errors),
     ("one-line minimize/maximize", one_line),
     ("result: getters and errors", result_getters),
+    ("result: diagnostics and validate", diagnostics),
     ("blackbox: solve_de, solve_parallel_de", blackbox),
     ("blackbox: failing objectives and errors", blackbox_failures),
 ]

@@ -4,6 +4,7 @@
 #include "expr/expr_types.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
+#include "results/diagnostics_binding.hpp"
 #include "solve/solve.hpp"
 
 #include <charconv>
@@ -377,6 +378,8 @@ PyMethodDef model_methods[] = {
                  "  threads: int \u2014 number of threads\n"
                  "  warm_start: Result \u2014 previous solution for warm starting\n"
                  "  presolve: bool \u2014 run presolve (default True)"),
+    VELMO_METHOD("validate", model_validate,
+                 "validate($self)\n--\n\nValidate the model before solving. Returns list of warning dicts."),
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef model_getset[] = {

@@ -5,6 +5,7 @@
 #include "expr/number_text.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
+#include "results/diagnostics_binding.hpp"
 
 #include <new>
 
@@ -154,6 +155,15 @@ PyMethodDef result_methods[] = {
      "values($self)\n--\n\nGet all variable values as a dict {name: value}."},
     {"basis", py::fastcall<r_basis>(), py::kFastcallFlags,
      "basis($self)\n--\n\nBasis object for LP hot-start (HiGHS only)."},
+    {"infeasibility_report", py::fastcall<result_infeasibility_report>(), py::kFastcallFlags,
+     "infeasibility_report($self)\n--\n\nCompute the Irreducible Infeasible Subsystem.\n"
+     "Only meaningful when status is \"infeasible\"."},
+    {"sensitivity", py::fastcall<result_sensitivity>(), py::kFastcallFlags,
+     "sensitivity($self)\n--\n\nGet sensitivity analysis: shadow prices, active constraints, bound status."},
+    {"why", py::fastcall<result_why>(), py::kFastcallFlags,
+     "why($self, var)\n--\n\nExplain why a variable has its current value at the optimum."},
+    {"why_detail", py::fastcall<result_why_detail>(), py::kFastcallFlags,
+     "why_detail($self, var)\n--\n\nGet detailed \"why\" report as a dict."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef result_getset[] = {

@@ -21,6 +21,9 @@ struct ResultRecord {
   std::optional<double> gap;
   std::optional<std::vector<double>> primals;
   std::optional<std::vector<double>> duals;
+  // The stored constraint of each dual when rows were eliminated before the solve; empty
+  // when dual i belongs to constraint i.
+  std::vector<uint32_t> dual_rows;
   py::Ref basis;
   std::vector<std::string> var_names;
   std::vector<LinearRow> constraints;   // model data for the diagnostics; empty when absent

@@ -111,6 +111,8 @@ CompiledModel compile_model(const ModelData& m) {
   std::vector<int32_t> cursor(c.a_start.begin(), c.a_start.end() - 1);
   c.row_lower.resize(rows);
   c.row_upper.resize(rows);
+  c.row_origin.resize(rows);
+  for (size_t r = 0; r < rows; ++r) c.row_origin[r] = static_cast<uint32_t>(r);
   for (size_t r = 0; r < rows; ++r) {
     const LinearRow& row = m.linear_constraints[r];
     for (const Term& t : row.expr.terms) {
@@ -214,18 +216,22 @@ size_t eliminate_redundant_rows(CompiledModel& c, bool verbose) {
   }
   std::vector<double> lower;
   std::vector<double> upper;
+  std::vector<uint32_t> origin;
   lower.reserve(kept);
   upper.reserve(kept);
+  origin.reserve(kept);
   for (size_t i = 0; i < c.num_rows; ++i) {
     if (renumber[i] < 0) continue;
     lower.push_back(c.row_lower[i]);
     upper.push_back(c.row_upper[i]);
+    origin.push_back(c.row_origin[i]);
   }
   c.a_start = std::move(start);
   c.a_index = std::move(index);
   c.a_value = std::move(value);
   c.row_lower = std::move(lower);
   c.row_upper = std::move(upper);
+  c.row_origin = std::move(origin);
   c.num_rows = kept;
   if (verbose) {
     std::fprintf(stderr, "[velmo-opt 18.s.3] eliminated %zu provably-redundant rows (%zu remain)\n",

@@ -26,6 +26,9 @@ struct CompiledModel {
   std::vector<double> col_cost;
   std::vector<double> row_lower;
   std::vector<double> row_upper;
+  // The stored constraint each row comes from; rows follow the constraints until redundant
+  // rows are eliminated.
+  std::vector<uint32_t> row_origin;
   std::vector<int32_t> integrality;
   std::vector<std::vector<uint32_t>> soc_cones;
   std::vector<std::vector<uint32_t>> psd_cones;

@@ -201,6 +201,7 @@ PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       for (const VariableRecord& v : d.variables) record.var_names.push_back(v.name);
       record.constraints = d.linear_constraints;
       record.variables = d.variables;
+      if (c.num_rows != d.linear_constraints.size()) record.dual_rows = c.row_origin;
     }
     return new_result(std::move(record)).release();
   });

@@ -102,6 +102,8 @@ MODEL_METHODS = [
      "Batch-add continuous variables. Returns a list of Var objects."),
     ("integers", "($self, prefix, count, lower=..., upper=...)", "Batch-add integer variables."),
     ("binaries", "($self, prefix, count)", "Batch-add binary variables."),
+    ("solve", "($self, **kwargs)", "Solve the model. Auto-detects problem type and selects best solver."),
+    ("validate", "($self)", "Validate the model before solving. Returns list of warning dicts."),
 ]
 
 
@@ -117,6 +119,26 @@ def test_model_method_table_order():
     own = [n for n in vars(vo.Model) if not n.startswith("_")]
     expected = [n for n, _, _ in MODEL_METHODS] + ["num_vars", "num_constraints", "problem_type"]
     assert [n for n in own if n in expected] == expected
+
+
+RESULT_METHODS = [
+    ("value", "($self, var)", "Get the value of a variable by its Var reference."),
+    ("values", "($self)", "Get all variable values as a dict {name: value}."),
+    ("basis", "($self)", "Basis object for LP hot-start (HiGHS only)."),
+    ("infeasibility_report", "($self)",
+     'Compute the Irreducible Infeasible Subsystem.\nOnly meaningful when status is "infeasible".'),
+    ("sensitivity", "($self)", "Get sensitivity analysis: shadow prices, active constraints, bound status."),
+    ("why", "($self, var)", "Explain why a variable has its current value at the optimum."),
+    ("why_detail", "($self, var)", 'Get detailed "why" report as a dict.'),
+]
+
+
+def test_result_methods_in_order_with_signatures_and_docstrings():
+    own = [n for n in vars(vo.Result) if n in {name for name, _, _ in RESULT_METHODS}]
+    assert own == [name for name, _, _ in RESULT_METHODS]
+    for name, signature, doc in RESULT_METHODS:
+        method = getattr(vo.Result, name)
+        assert (method.__text_signature__, method.__doc__) == (signature, doc)
 
 
 def test_variables_docstring_continues():

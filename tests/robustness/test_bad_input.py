@@ -39,6 +39,7 @@ SOC = ("add_soc_cone: need at least 2 variables [head, x_1, \u2026]; the cone im
 PSD = ("add_psd_cone: entry count must equal d(d+1)/2 for some d>=1 (upper-triangle, "
        "column-major svec of a symmetric matrix).")
 NO_SOLUTION = "No solution available"
+NO_DATA = "No model data stored \u2014 use Model.solve() for diagnostics"
 NO_BOUNDS = ("bounds must contain at least one (lower, upper) pair; differential evolution "
              "needs a dimension of 1 or more")
 
@@ -314,6 +315,25 @@ ROWS = [
     ("r.values(1)", TypeError, None),
     ("r.values(x=1)", TypeError, names("x")),
     ("r.basis(None)", TypeError, None),
+    ("r.sensitivity(1)", TypeError, None),
+    ("r.infeasibility_report(None)", TypeError, None),
+    ("r.why()", TypeError, names("var")),
+    ("r.why(None)", TypeError, names("var")),
+    ("r.why('x')", TypeError, names("var")),
+    ("r.why(x + 1)", TypeError, names("var")),
+    ("r.why(x, y)", TypeError, None),
+    ("r.why(far)", ValueError, "variable index 40 is outside this result's 2 variables (a Var of another model?)"),
+    ("r.why_detail(far)", ValueError, "variable index 40 is outside this result's 2 variables (a Var of another model?)"),
+    ("r.why_detail(var=0)", TypeError, names("var")),
+    ("unsolved.why(x)", ValueError, NO_SOLUTION),
+    ("unsolved.why_detail(x)", ValueError, NO_SOLUTION),
+    ("quick.why(x)", ValueError, NO_DATA),
+    ("quick.infeasibility_report()", ValueError, NO_DATA),
+    ("quick.why_detail(x)", ValueError, "variable index 0 is outside this result's 0 variables (a Var of another model?)"),
+    ("vo.Result.why(m, x)", TypeError, None),
+    ("m.validate(1)", TypeError, None),
+    ("m.validate(strict=True)", TypeError, names("strict")),
+    ("vo.Model.validate(r)", TypeError, None),
     ("unsolved.primals", ValueError, NO_SOLUTION),
     ("unsolved.values()", ValueError, NO_SOLUTION),
     ("unsolved.value(x)", ValueError, NO_SOLUTION),
@@ -399,6 +419,15 @@ TOLERATED = [
     "vo.minimize(x, [x >= 1], time_limit=nan)",
     "vo.maximize(nan, [])",
     "vo.minimize(x, None)",
+    "m.validate()",
+    "scratch.validate()",
+    "r.sensitivity()",
+    "r.infeasibility_report()",
+    "r.why(y)",
+    "r.why_detail(x)",
+    "unsolved.sensitivity()",
+    "unsolved.infeasibility_report()",
+    "quick.sensitivity()",
     "vo.solve_de(f, [(nan, nan)], max_generations=2)",
     "vo.solve_de(f, [(inf, -inf)], max_generations=2)",
     "vo.solve_de(f, [(-1e308, 1e308)], max_generations=2)",
@@ -434,7 +463,7 @@ def world():
     z = infeasible.variable("z", 0, 1)
     infeasible.add(z >= 2)
     return dict(vo=vo, m=m, x=x, y=y, e=x + y, q=x * y, g=vo.sin(x), c=x <= 1, r=m.solve(),
-                unsolved=infeasible.solve(), far=far, other=other, f=Recorder(),
+                unsolved=infeasible.solve(), quick=vo.minimize(x, [x >= 1]), far=far, other=other, f=Recorder(),
                 scratch=vo.Model(), nan=nan, inf=inf)
 
 

@@ -138,3 +138,29 @@ def test_black_box_runs_beside_a_solve():
     assert run_threads(de_worker, de_worker, solve_worker) == []
     # Threads interleave the objective calls, yet each run is the same run.
     assert [(r.x, r.history) for r in runs] == [(alone.x, alone.history)] * 6
+
+
+def test_diagnostics_read_their_own_copies_while_the_model_grows():
+    m = chain_lp(400)
+    r = m.solve()
+    first = r.sensitivity()
+    done = threading.Event()
+    reports = []
+
+    def grower():
+        try:
+            for k in range(200):
+                v = m.variable(f"g{k}", lower=0, upper=1)
+                m.add(v <= 2)
+                m.validate()
+        finally:
+            done.set()
+
+    def reader():
+        while not done.is_set():
+            reports.append((r.sensitivity(), r.infeasibility_report()["num_constraints"], len(m.validate())))
+
+    assert run_threads(grower, reader, reader) == []
+    assert reports
+    # The Result's copies do not follow the model.
+    assert all(s == first and n == 0 for s, n, _ in reports)
