@@ -26,34 +26,35 @@ void set(PyObject* dict, const char* key, Ref value) {
   py::check_status(PyDict_SetItemString(dict, key, value.get()));
 }
 
-Ref list_of(size_t n) { return py::check(PyList_New(static_cast<Py_ssize_t>(n))); }
-
-Ref str_list(const std::vector<std::string>& items) {
-  Ref list = list_of(items.size());
-  for (size_t i = 0; i < items.size(); ++i) PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::str(items[i]).release());
+// A new list with one item made by `make` per element.
+template <class T, class F>
+Ref list_from(const std::vector<T>& items, F make) {
+  Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  for (size_t i = 0; i < items.size(); ++i) {
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), make(items[i]).release());
+  }
   return list;
+}
+
+// The items are owned until the tuple takes them, so a failure on the way leaks nothing.
+template <class... R>
+Ref tuple_of(R... items) {
+  Ref t = py::check(PyTuple_New(sizeof...(items)));
+  Py_ssize_t k = 0;
+  (PyTuple_SetItem(t.get(), k++, items.release()), ...);
+  return t;
 }
 
 Ref labelled_list(const std::vector<dx::Labelled>& items) {
-  Ref list = list_of(items.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    Ref pos = size_obj(items[i].first);
-    Ref label = py::str(items[i].second);
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::check(PyTuple_Pack(2, pos.get(), label.get())).release());
-  }
-  return list;
+  return list_from(items, [](const dx::Labelled& e) {
+    return tuple_of(size_obj(e.first), py::str(e.second));
+  });
 }
 
 Ref price_list(const std::vector<dx::ShadowPrice>& items) {
-  Ref list = list_of(items.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    Ref pos = size_obj(items[i].position);
-    Ref label = py::str(items[i].label);
-    Ref dual = py::float_obj(items[i].dual);
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                   py::check(PyTuple_Pack(3, pos.get(), label.get(), dual.get())).release());
-  }
-  return list;
+  return list_from(items, [](const dx::ShadowPrice& e) {
+    return tuple_of(size_obj(e.position), py::str(e.label), py::float_obj(e.dual));
+  });
 }
 
 // The variable a Var argument names, checked against this Result's own tables.
@@ -78,15 +79,13 @@ PyObject* model_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs
       ModelLock lock(reinterpret_cast<PyModel*>(self)->core);
       findings = dx::validate(lock.data().variables, lock.data().linear_constraints);
     }
-    Ref list = list_of(findings.size());
-    for (size_t i = 0; i < findings.size(); ++i) {
-      Ref d = py::check(PyDict_New());
-      set(d.get(), "severity", py::str(dx::severity_text(findings[i].level)));
-      set(d.get(), "category", py::str(findings[i].category));
-      set(d.get(), "message", py::str(findings[i].message));
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), d.release());
-    }
-    return list.release();
+    return list_from(findings, [](const dx::Finding& f) {
+             Ref d = py::check(PyDict_New());
+             set(d.get(), "severity", py::str(dx::severity_text(f.level)));
+             set(d.get(), "category", py::str(f.category));
+             set(d.get(), "message", py::str(f.message));
+             return d;
+           }).release();
   });
 }
 
@@ -97,14 +96,11 @@ PyObject* result_infeasibility_report(PyObject* self, PyObject* const* args, Py_
     if (r.constraints.empty()) py::raise(PyExc_ValueError, kNoModelData);
     const dx::Subsystem s = dx::infeasible_subsystem(r.constraints, r.variables);
     Ref d = py::check(PyDict_New());
-    Ref indices = list_of(s.indices.size());
-    for (size_t i = 0; i < s.indices.size(); ++i) {
-      PyList_SetItem(indices.get(), static_cast<Py_ssize_t>(i), size_obj(s.indices[i]).release());
-    }
-    set(d.get(), "constraint_indices", std::move(indices));
-    set(d.get(), "constraint_names", str_list(s.names));
+    auto text = [](const std::string& t) { return py::str(t); };
+    set(d.get(), "constraint_indices", list_from(s.indices, size_obj));
+    set(d.get(), "constraint_names", list_from(s.names, text));
     set(d.get(), "explanation", py::str(s.explanation));
-    set(d.get(), "suggestions", str_list(s.suggestions));
+    set(d.get(), "suggestions", list_from(s.suggestions, text));
     set(d.get(), "num_constraints", size_obj(s.indices.size()));
     return d.release();
   });
@@ -123,13 +119,9 @@ PyObject* result_sensitivity(PyObject* self, PyObject* const* args, Py_ssize_t n
     // Four status texts shared by every entry, made once.
     Ref texts[4];
     for (int k = 0; k < 4; ++k) texts[k] = py::str(dx::bound_status_text(static_cast<dx::BoundStatus>(k)));
-    Ref bounds = list_of(s.bounds.size());
-    for (size_t i = 0; i < s.bounds.size(); ++i) {
-      Ref name = py::str(s.bounds[i].first);
-      PyObject* status = texts[static_cast<int>(s.bounds[i].second)].get();
-      PyList_SetItem(bounds.get(), static_cast<Py_ssize_t>(i), py::check(PyTuple_Pack(2, name.get(), status)).release());
-    }
-    set(d.get(), "variable_bounds", std::move(bounds));
+    set(d.get(), "variable_bounds", list_from(s.bounds, [&](const std::pair<std::string, dx::BoundStatus>& b) {
+          return tuple_of(py::str(b.first), texts[static_cast<int>(b.second)].copy());
+        }));
     return d.release();
   });
 }
