@@ -157,6 +157,8 @@ def test_diagnostics_read_their_own_copies_while_the_model_grows():
             done.set()
 
     def reader():
+        for _ in range(20):  # at least this many, whatever the scheduling
+            reports.append((r.sensitivity(), r.infeasibility_report()["num_constraints"], len(m.validate())))
         while not done.is_set():
             reports.append((r.sensitivity(), r.infeasibility_report()["num_constraints"], len(m.validate())))
 
