@@ -4,6 +4,7 @@
 #include "expr/expr_types.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
+#include "results/export_methods.hpp"
 #include "solve/solve.hpp"
 
 #include <charconv>
@@ -17,24 +18,6 @@ namespace velmo::binding {
 using py::Ref;
 
 PyTypeObject* model_type = nullptr;
-
-ModelLock::ModelLock(ModelCore& core) : core_(core) {
-  if (core.owner.load(std::memory_order_acquire) == std::this_thread::get_id()) {
-    py::raise(PyExc_RuntimeError,
-              "Model is busy: it cannot be used from code that runs inside its own solve");
-  }
-  if (!core.mutex.try_lock()) {
-    PyThreadState* state = PyEval_SaveThread();
-    core.mutex.lock();
-    PyEval_RestoreThread(state);
-  }
-  core.owner.store(std::this_thread::get_id(), std::memory_order_release);
-}
-
-ModelLock::~ModelLock() {
-  core_.owner.store(std::thread::id{}, std::memory_order_release);
-  core_.mutex.unlock();
-}
 
 namespace {
 
@@ -377,6 +360,10 @@ PyMethodDef model_methods[] = {
                  "  threads: int \u2014 number of threads\n"
                  "  warm_start: Result \u2014 previous solution for warm starting\n"
                  "  presolve: bool \u2014 run presolve (default True)"),
+    VELMO_METHOD("to_lp", model_to_lp, "to_lp($self)\n--\n\nExport the model to LP format string."),
+    VELMO_METHOD("to_python", model_to_python,
+                 "to_python($self)\n--\n\nGenerate standalone Python code that recreates this model."),
+    VELMO_METHOD("summary", model_summary, "summary($self)\n--\n\nGet a human-readable model summary."),
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef model_getset[] = {
