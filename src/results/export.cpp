@@ -341,7 +341,21 @@ class Emitter {
         case NodeKind::Mul: {
           const NodeRef& a = n.child(0);
           const NodeRef& b = n.child(1);
-          switch (product_form(info(a).kind, info(b).kind)) {
+          const Kind ka = info(a).kind;
+          if (info(b).kind == Kind::Num && ka != Kind::Num) {
+            // A constant right factor came from an expression operand (numbers scale and
+            // leave no node), so it is written as one: the product stays a product.
+            if (ka == Kind::Var) {
+              push({lit("(("), sub(a), lit(" ** 1) * (vo.sum([]) + "), sub(b), lit("))")});
+            } else if (ka == Kind::Lin) {
+              widened_.push_back(var(*info(a).some_var) + " ** 1)) * (vo.sum([]) + ");
+              push({lit("(("), sub(a), lit(" + 0 * ("), lit(widened_.back().c_str()), sub(b), lit("))")});
+            } else {
+              push({lit("("), sub(a), lit(" * (vo.sum([]) + "), sub(b), lit("))")});
+            }
+            break;
+          }
+          switch (product_form(ka, info(b).kind)) {
             case Form::Plain: push({lit("("), sub(a), lit(" * "), sub(b), lit(")")}); break;
             case Form::Swapped: push({lit("("), sub(b), lit(" * "), sub(a), lit(")")}); break;
             case Form::LeftPower: push({lit("(("), sub(a), lit(" ** 1) * "), sub(b), lit(")")}); break;
@@ -405,7 +419,7 @@ class Emitter {
   static Kind product_kind(Kind a, Kind b) {
     if (a == Kind::Num && b == Kind::Num) return Kind::Num;
     if (a == Kind::Num) return scaled(b);
-    if (b == Kind::Num) return scaled(a);
+    if (b == Kind::Num) return Kind::Nl;  // written as a product with an expression
     if (a == Kind::Var && b == Kind::Var) return Kind::Quad;
     return Kind::Nl;
   }
