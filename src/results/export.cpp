@@ -381,10 +381,44 @@ class Emitter {
     return {py_number(c) + " * " + p.text, scaled(p.kind)};
   }
 
+  // What a linear part must come out as. A sum keeps the entries of its leftmost operand
+  // and adds the others with add_term, which drops zero coefficients, so entries stored with
+  // a zero coefficient are gathered in a first piece: a QuadExpr where products follow (an
+  // Expr would lose them when a QuadExpr is added to it). MakeQuadratic also makes the sum a
+  // QuadExpr when it has no such piece, without adding an entry.
+  enum class Sum { Linear, Quadratic, MakeQuadratic };
+
   // The linear part in the Part's Python syntax, then the constant.
-  void linear(std::vector<Piece>& out, const TermMap& terms, double constant) const {
-    for (const Term& t : sorted_terms(terms)) out.push_back(weighted(t.coef, {var(t.index), Kind::Var}));
+  void linear(std::vector<Piece>& out, const TermMap& terms, double constant, Sum sum) const {
+    const std::vector<Term> sorted = sorted_terms(terms);
+    std::vector<uint32_t> zeros;
+    for (const Term& t : sorted) {
+      if (t.coef == 0) zeros.push_back(t.index);
+    }
+    const bool quad = sum != Sum::Linear;
+    const bool group = !zeros.empty() && (quad || zeros.size() > 1 || sorted.front().coef != 0);
+    if (group) {
+      std::string text;
+      if (!quad && zeros.size() == 1) {
+        text = "0 * " + var(zeros[0]);
+      } else {
+        text = "(";
+        for (size_t k = 0; k < zeros.size(); ++k) text += (k > 0 ? " + " : "") + var(zeros[k]) + (k == 0 && quad ? " ** 1" : "");
+        text += ") * 0";
+      }
+      out.push_back({text, quad ? Kind::Quad : Kind::Lin});
+    }
+    for (const Term& t : sorted) {
+      if (!group || t.coef != 0) out.push_back(weighted(t.coef, {var(t.index), Kind::Var}));
+    }
     if (constant != 0 || std::isnan(constant)) out.push_back({py_number(constant), Kind::Num});
+    if (sum == Sum::MakeQuadratic && !group) {
+      if (sorted.empty()) {
+        out.insert(out.begin(), {"(" + var(0) + " ** 1 + (-" + var(0) + "))", Kind::Quad});  // no entries
+      } else {
+        out.push_back({"0 * (" + var(sorted.front().index) + " ** 1)", Kind::Quad});  // adds to its own entry
+      }
+    }
   }
 
   static Piece joined(const std::vector<Piece>& pieces) {
@@ -466,44 +500,53 @@ class Emitter {
   std::deque<std::string> widened_;  // texts the write stack points into
 };
 
-// The pieces of a nonlinear expression: linear part, constant, then one per term.
-Piece nonlinear_piece(Emitter& e, const NlExpr& g) {
+// The pieces of a nonlinear expression (linear part, constant, then one per term), and the
+// kind of its terms alone.
+struct NlPieces {
+  Piece all;
+  Kind terms = Kind::Num;
+};
+
+NlPieces nonlinear_pieces(Emitter& e, const NlExpr& g, Emitter::Sum sum) {
   std::vector<Piece> pieces;
-  e.linear(pieces, g.linear, g.constant);
-  for (const NlTerm& t : g.terms) pieces.push_back(Emitter::weighted(t.coef, e.node(t.node)));
-  return Emitter::joined(pieces);
+  e.linear(pieces, g.linear, g.constant, sum);
+  Kind terms = Kind::Num;
+  for (const NlTerm& t : g.terms) {
+    pieces.push_back(Emitter::weighted(t.coef, e.node(t.node)));
+    terms = join(terms, pieces.back().kind);
+  }
+  return {Emitter::joined(pieces), terms};
 }
 
 std::string objective_call(const ModelData& m, Emitter& e) {
   const Objective& o = *m.objective;
-  Piece p;
+  std::vector<Piece> pieces;
+  std::string text;
   if (const auto* lin = std::get_if<Expr>(&o)) {
-    std::vector<Piece> pieces;
-    e.linear(pieces, lin->terms, lin->constant);
-    p = Emitter::joined(pieces);
+    e.linear(pieces, lin->terms, lin->constant, Emitter::Sum::Linear);
+    text = Emitter::joined(pieces).text;
   } else if (const auto* q = std::get_if<QuadExpr>(&o)) {
-    std::vector<Piece> pieces;
-    e.linear(pieces, q->linear, q->constant);
+    // Without products the objective is still quadratic (and solved as such).
+    const bool make = q->quad.empty() && !m.variables.empty();
+    e.linear(pieces, q->linear, q->constant, make ? Emitter::Sum::MakeQuadratic : Emitter::Sum::Quadratic);
     for (const QuadTerm& t : q->quad) {
       pieces.push_back(Emitter::weighted(t.coef, {"(" + e.var(t.i) + " * " + e.var(t.j) + ")", Kind::Quad}));
     }
-    // Without products the objective is still quadratic (and solved as such): a zero
-    // multiple of a QuadExpr keeps it one.
-    if (q->quad.empty() && !m.variables.empty()) pieces.push_back({"0 * (" + e.var(0) + " ** 1)", Kind::Quad});
-    p = Emitter::joined(pieces);
+    text = Emitter::joined(pieces).text;
   } else {
     const NlExpr& g = std::get<NlExpr>(o);
-    p = nonlinear_piece(e, g);
-    if (!g.terms.empty() && p.kind != Kind::Nl) p.text += " + 0 * vo.sin(0)";  // stays nonlinear
+    NlPieces p = nonlinear_pieces(e, g, Emitter::Sum::Quadratic);
+    text = p.all.text;
+    if (!g.terms.empty() && p.terms != Kind::Nl) text += " + 0 * vo.sin(0)";  // stays nonlinear
   }
-  return (m.sense == ObjectiveSense::Maximize ? "m.maximize(" : "m.minimize(") + p.text + ")\n";
+  return (m.sense == ObjectiveSense::Maximize ? "m.maximize(" : "m.minimize(") + text + ")\n";
 }
 
 const char* py_sense(ConstraintSense s) { return sense_text(s); }
 
 void append_linear_row(std::string& out, const LinearRow& row, size_t i, const Emitter& e) {
   std::vector<Piece> pieces;
-  e.linear(pieces, row.expr.terms, row.expr.constant);
+  e.linear(pieces, row.expr.terms, row.expr.constant, Emitter::Sum::Linear);
   // Without variables the comparison would be between two numbers (a bool): an empty sum
   // keeps it a constraint.
   const std::string lhs = pieces.empty() ? "vo.sum([])" : Emitter::joined(pieces).text;
@@ -512,14 +555,14 @@ void append_linear_row(std::string& out, const LinearRow& row, size_t i, const E
 }
 
 void append_nonlinear_row(std::string& out, const NonlinearConstraint& c, const ModelData& m, Emitter& e) {
-  Piece p = nonlinear_piece(e, c.expr);
-  std::string lhs = p.text;
+  NlPieces p = nonlinear_pieces(e, c.expr, Emitter::Sum::Quadratic);
+  std::string lhs = p.all.text;
   std::string rhs = py_number(c.rhs);
-  if (p.kind != Kind::Nl && p.kind != Kind::Quad) {
+  if (p.terms != Kind::Nl && p.terms != Kind::Quad) {
     // No nonlinear term survives: compared with a number this would be a linear row. A
     // QuadExpr compared with an expression is stored as a nonlinear constraint.
     if (!m.variables.empty()) {
-      lhs = "0 * (" + e.var(0) + " ** 1)" + (c.expr.linear.empty() && c.expr.terms.empty() ? "" : " + " + lhs);
+      lhs = nonlinear_pieces(e, c.expr, Emitter::Sum::MakeQuadratic).all.text;
       rhs = "(vo.sum([]) + " + rhs + ")";
     } else {
       lhs += " + 0 * vo.sin(0)";
