@@ -4,6 +4,7 @@
 // variables. Plain names keep their text.
 #include "results/export.hpp"
 
+#include "expr/errors.hpp"
 #include "expr/number_text.hpp"
 
 #include <algorithm>
@@ -300,6 +301,12 @@ class Emitter {
   Piece node(const NodeRef& root) {
     Piece p;
     p.kind = info(root).kind;
+    // Shared subtrees are written once per use, so a small DAG can stand for a text beyond
+    // any memory: such a program is refused before it is written.
+    if (info(root).length > kMaxTreeText) {
+      throw InvalidInput{"program text would exceed " + std::to_string(kMaxTreeText) +
+                         " characters: an expression repeats shared subexpressions too often to write"};
+    }
     struct Step {
       const NodeRef* n;  // null: append `text`
       const char* text;
@@ -438,7 +445,9 @@ class Emitter {
   struct Info {
     Kind kind;
     std::optional<uint32_t> some_var;  // a variable inside, for widening a linear factor
+    uint64_t length = 0;                // at least the written length, saturated
   };
+  static constexpr uint64_t kMaxTreeText = uint64_t{1} << 30;
 
   // How a product of two factors of these kinds is written so that Python accepts it.
   static Form product_form(Kind a, Kind b) {
@@ -467,11 +476,11 @@ class Emitter {
       if (memo_.count(n->id()) != 0) continue;
       const NodeKind kind = n->kind();
       if (kind == NodeKind::Var) {
-        memo_.emplace(n->id(), Info{Kind::Var, n->var_index()});
+        memo_.emplace(n->id(), Info{Kind::Var, n->var_index(), var(n->var_index()).size()});
         continue;
       }
       if (kind == NodeKind::Const) {
-        memo_.emplace(n->id(), Info{Kind::Num, std::nullopt});
+        memo_.emplace(n->id(), Info{Kind::Num, std::nullopt, py_number(n->value()).size()});
         continue;
       }
       const bool two = kind == NodeKind::Add || kind == NodeKind::Mul || kind == NodeKind::Div;
@@ -482,8 +491,10 @@ class Emitter {
         continue;
       }
       const Info a = memo_.at(n->child(0).id());
-      const Info b = two ? memo_.at(n->child(1).id()) : Info{Kind::Num, std::nullopt};
-      Info r{Kind::Nl, a.some_var ? a.some_var : b.some_var};
+      const Info b = two ? memo_.at(n->child(1).id()) : Info{Kind::Num, std::nullopt, 0};
+      // Decorations add under 64 characters per node; lengths saturate far above the limit.
+      Info r{Kind::Nl, a.some_var ? a.some_var : b.some_var,
+             std::min<uint64_t>(a.length + b.length + 64, 4 * kMaxTreeText)};
       switch (kind) {
         case NodeKind::Neg: r.kind = scaled(a.kind); break;
         case NodeKind::Add: r.kind = join(a.kind, b.kind); break;

@@ -260,6 +260,18 @@ def test_tricky_nonlinear_forms_rebuild_the_same_model():
     assert other.problem_type == "NLP"
 
 
+def test_program_of_a_too_deeply_shared_expression_is_refused():
+    m = vo.Model()
+    x = m.variable("x")
+    e = vo.sin(x)
+    for _ in range(60):
+        e = e * e  # 61 nodes standing for a tree of 2 ** 60 leaves
+    m.add(e <= 1)
+    with pytest.raises(ValueError, match="program text would exceed 1073741824 characters"):
+        m.to_python()
+    assert "nonlinear constraint nl0" in m.to_lp()
+
+
 def test_a_quadratic_objective_without_products_stays_quadratic():
     m = vo.Model()
     x = m.variable("x", 1, 2)
