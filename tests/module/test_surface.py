@@ -102,6 +102,9 @@ MODEL_METHODS = [
      "Batch-add continuous variables. Returns a list of Var objects."),
     ("integers", "($self, prefix, count, lower=..., upper=...)", "Batch-add integer variables."),
     ("binaries", "($self, prefix, count)", "Batch-add binary variables."),
+    ("to_lp", "($self)", "Export the model to LP format string."),
+    ("to_python", "($self)", "Generate standalone Python code that recreates this model."),
+    ("summary", "($self)", "Get a human-readable model summary."),
 ]
 
 
