@@ -760,24 +760,19 @@ std::string summary_text(const ModelData& m) {
     nnz += row.expr.terms.size();
   }
   std::string out = "Model '" + m.name + "': ";
-  append_count(out, m.variables.size());
-  out += " vars (";
-  append_count(out, kinds[0]);
-  out += " cont, ";
-  append_count(out, kinds[1]);
-  out += " int, ";
-  append_count(out, kinds[2]);
-  out += " bin), ";
-  append_count(out, m.linear_constraints.size());
-  out += " constraints (";
-  append_count(out, senses[0]);
-  out += " <=, ";
-  append_count(out, senses[1]);
-  out += " >=, ";
-  append_count(out, senses[2]);
-  out += " ==), ";
-  append_count(out, nnz);
-  out += " nonzeros, type=";
+  auto put = [&out](size_t n, const char* after) {
+    append_count(out, n);
+    out += after;
+  };
+  put(m.variables.size(), " vars (");
+  put(kinds[0], " cont, ");
+  put(kinds[1], " int, ");
+  put(kinds[2], " bin), ");
+  put(m.linear_constraints.size(), " constraints (");
+  put(senses[0], " <=, ");
+  put(senses[1], " >=, ");
+  put(senses[2], " ==), ");
+  put(nnz, " nonzeros, type=");
   out += problem_type_text(classify_problem(m));
   return out;
 }

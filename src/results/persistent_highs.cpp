@@ -14,7 +14,9 @@
 #include "solve/arrays.hpp"
 #include "solve/highs_adapter.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -198,10 +200,15 @@ std::vector<double> read_values(PyObject* seq, const char* fname, const char* pn
 // HiGHS refuses a set that names an index twice; entries apply in order, so the last one of
 // each index is the one that counts. Returns the positions to keep, in order.
 std::vector<size_t> last_of_each(const std::vector<int32_t>& indices) {
+  std::vector<size_t> keep;
+  if (std::is_sorted(indices.begin(), indices.end(), std::less_equal<>())) {  // strictly increasing: all distinct
+    keep.resize(indices.size());
+    for (size_t k = 0; k < keep.size(); ++k) keep[k] = k;
+    return keep;
+  }
   std::unordered_map<int32_t, size_t> last;
   last.reserve(indices.size());
   for (size_t k = 0; k < indices.size(); ++k) last[indices[k]] = k;
-  std::vector<size_t> keep;
   keep.reserve(last.size());
   for (size_t k = 0; k < indices.size(); ++k) {
     if (last[indices[k]] == k) keep.push_back(k);
@@ -361,21 +368,23 @@ PyObject* p_resolve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 
 // ---- getters
 
+PyObject* bounds_pair(const std::vector<double>& lower, const std::vector<double>& upper) {
+  Ref lo = py::float_list(lower);
+  Ref up = py::float_list(upper);
+  return py::check(PyTuple_Pack(2, lo.get(), up.get())).release();
+}
+
 PyObject* p_row_bounds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     py::Args a("row_bounds", {}, 0, args, nargs, kwnames);
-    Ref lower = py::float_list(rec(self).row_lower);
-    Ref upper = py::float_list(rec(self).row_upper);
-    return py::check(PyTuple_Pack(2, lower.get(), upper.get())).release();
+    return bounds_pair(rec(self).row_lower, rec(self).row_upper);
   });
 }
 
 PyObject* p_col_bounds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     py::Args a("col_bounds", {}, 0, args, nargs, kwnames);
-    Ref lower = py::float_list(rec(self).col_lower);
-    Ref upper = py::float_list(rec(self).col_upper);
-    return py::check(PyTuple_Pack(2, lower.get(), upper.get())).release();
+    return bounds_pair(rec(self).col_lower, rec(self).col_upper);
   });
 }
 

@@ -4,6 +4,7 @@ seeded run of random updates checked against fresh solves of the changed model."
 import math
 import random
 
+import numpy as np
 import pytest
 
 import velmo as vo
@@ -104,7 +105,7 @@ def test_quadratic_model_keeps_its_hessian():
 def test_updates_change_mirrors_and_highs():
     m = production()
     p = P.from_model(model=m)
-    p.update_col_bounds([0], [1.0], [2.0])
+    p.update_col_bounds(np.array([0]), np.array([1.0]), (2,))  # any sequence of numbers
     assert p.col_bounds() == ([1.0, 0.0], [2.0, 10.0])
     p.update_row_bounds([1, 0], [-inf, 1], [5.0, 3.0])
     assert p.row_bounds() == ([1.0, -inf], [3.0, 5.0])
