@@ -395,7 +395,7 @@ class Emitter {
   // QuadExpr when it has no such piece, without adding an entry.
   enum class Sum { Linear, Quadratic, MakeQuadratic };
 
-  // The linear part in the Part's Python syntax, then the constant.
+  // The linear part as "{c} * {v}" pieces, "(-v)" and "v" for minus one and one, then the constant.
   void linear(std::vector<Piece>& out, const TermMap& terms, double constant, Sum sum) const {
     const std::vector<Term> sorted = sorted_terms(terms);
     std::vector<uint32_t> zeros;
