@@ -335,6 +335,75 @@ def blackbox_failures():
     return op
 
 
+def exports():
+    m, x, y = lp_model()
+    m.add(vo.sin(x) * y <= 2, name="wave")
+    m.add_soc_cone([x, y])
+    q = qp_model()
+    awkward = vo.Model("it's\n")
+    awkward.variable("x[0]", 0, 1)
+    awkward.binary("class")
+    shared = vo.Model()
+    e = vo.sin(shared.variable("s"))
+    for _ in range(40):
+        e = e * e
+    shared.add(e <= 1)
+
+    def op():
+        for model in (m, q, awkward):
+            model.to_lp(), model.summary(), model.to_python()
+        raises(shared.to_python)
+        raises(m.to_lp, 1)
+    return op
+
+
+def persistent():
+    m, x, y = lp_model()
+    p = vo.PersistentHighs.from_model(model=m)
+
+    def op():
+        p.update_col_bounds([0, 1, 0], [0.0, 0.0, 1.0], [10.0, 10.0, 9.0])
+        p.update_row_bounds([1], [-math.inf], [6.0])
+        p.update_col_costs([0], [-3.0])
+        p.update_matrix_coeffs([0], [1], [1.0])
+        r = p.resolve()
+        r.objective, r.primals, r.duals, r.basis(), repr(r)
+        p.row_bounds(), p.col_bounds(), p.col_costs(), p.num_cols(), p.num_rows()
+    return op
+
+
+def persistent_load():
+    m, x, y = lp_model()
+    q = qp_model()
+    refused = refused_model()
+
+    def op():
+        vo.PersistentHighs.from_model(model=m, time_limit=10.0, gap=1e-6).resolve()
+        vo.PersistentHighs.from_model(model=q).resolve()
+        vo.PersistentHighs.from_model(model=refused).resolve()
+    return op
+
+
+def persistent_errors():
+    m, x, y = lp_model()
+    p = vo.PersistentHighs.from_model(model=m)
+
+    def op():
+        raises(vo.PersistentHighs.from_model)
+        raises(vo.PersistentHighs.from_model, model=x)
+        raises(vo.PersistentHighs.from_model, model=m, verbose=1)
+        raises(p.update_col_bounds, [5], [0], [1])
+        raises(p.update_col_bounds, [-1], [0], [1])
+        raises(p.update_col_bounds, "0", [0], [1])
+        raises(p.update_col_bounds, [0, 1], [0], [1, 1])
+        raises(p.update_col_bounds, [0], [math.inf], [math.inf])
+        raises(p.update_row_bounds, [0], [math.nan], [1])
+        raises(p.update_col_costs, [2 ** 70], [1])
+        raises(p.update_matrix_coeffs, [0], [0], [math.inf])
+        raises(p.update_matrix_coeffs, [0], [None], [1])
+    return op
+
+
 PATHS = [
     ("expr: linear arithmetic", expr_linear),
     ("expr: quadratic arithmetic", expr_quadratic),
@@ -356,6 +425,10 @@ PATHS = [
     ("one-line minimize/maximize", one_line),
     ("result: getters and errors", result_getters),
     ("result: diagnostics and validate", diagnostics),
+    ("export: to_lp, summary, to_python", exports),
+    ("persistent: updates and resolve", persistent),
+    ("persistent: loading", persistent_load),
+    ("persistent: error paths", persistent_errors),
     ("blackbox: solve_de, solve_parallel_de", blackbox),
     ("blackbox: failing objectives and errors", blackbox_failures),
 ]

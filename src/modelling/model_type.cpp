@@ -5,6 +5,7 @@
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "results/diagnostics_binding.hpp"
+#include "results/export_methods.hpp"
 #include "solve/solve.hpp"
 
 #include <charconv>
@@ -18,24 +19,6 @@ namespace velmo::binding {
 using py::Ref;
 
 PyTypeObject* model_type = nullptr;
-
-ModelLock::ModelLock(ModelCore& core) : core_(core) {
-  if (core.owner.load(std::memory_order_acquire) == std::this_thread::get_id()) {
-    py::raise(PyExc_RuntimeError,
-              "Model is busy: it cannot be used from code that runs inside its own solve");
-  }
-  if (!core.mutex.try_lock()) {
-    PyThreadState* state = PyEval_SaveThread();
-    core.mutex.lock();
-    PyEval_RestoreThread(state);
-  }
-  core.owner.store(std::this_thread::get_id(), std::memory_order_release);
-}
-
-ModelLock::~ModelLock() {
-  core_.owner.store(std::thread::id{}, std::memory_order_release);
-  core_.mutex.unlock();
-}
 
 namespace {
 
@@ -380,6 +363,10 @@ PyMethodDef model_methods[] = {
                  "  presolve: bool \u2014 run presolve (default True)"),
     VELMO_METHOD("validate", model_validate,
                  "validate($self)\n--\n\nValidate the model before solving. Returns list of warning dicts."),
+    VELMO_METHOD("to_lp", model_to_lp, "to_lp($self)\n--\n\nExport the model to LP format string."),
+    VELMO_METHOD("to_python", model_to_python,
+                 "to_python($self)\n--\n\nGenerate standalone Python code that recreates this model."),
+    VELMO_METHOD("summary", model_summary, "summary($self)\n--\n\nGet a human-readable model summary."),
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef model_getset[] = {

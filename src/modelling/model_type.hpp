@@ -2,17 +2,13 @@
 #pragma once
 
 #include "modelling/model_data.hpp"
+#include "module/object_lock.hpp"
 #include "module/py.hpp"
-
-#include <atomic>
-#include <mutex>
-#include <thread>
 
 namespace velmo::binding {
 
 struct ModelCore {
-  std::mutex mutex;
-  std::atomic<std::thread::id> owner{};  // the thread holding `mutex`, if any
+  py::ObjectMutex mutex;
   ModelData data;
 };
 
@@ -24,20 +20,18 @@ struct PyModel {
 extern PyTypeObject* model_type;
 PyTypeObject* make_model_type();
 
-// Holds a model's lock. A thread that has to wait gives up the interpreter lock while it
-// waits: the holder may be inside a solve that calls Python code which needs it. A thread
-// that already holds the lock (a Python callback running inside one of its own solves) is
-// refused with RuntimeError instead of deadlocking on itself.
+// Holds a model's lock (see ObjectLock: waiting gives up the interpreter lock, and a
+// callback inside the model's own solve is refused).
 class ModelLock {
  public:
-  explicit ModelLock(ModelCore& core);
-  ~ModelLock();
-  ModelLock(const ModelLock&) = delete;
-  ModelLock& operator=(const ModelLock&) = delete;
+  explicit ModelLock(ModelCore& core)
+      : lock_(core.mutex, "Model is busy: it cannot be used from code that runs inside its own solve"),
+        core_(core) {}
 
   ModelData& data() noexcept { return core_.data; }
 
  private:
+  py::ObjectLock lock_;
   ModelCore& core_;
 };
 

@@ -2,6 +2,7 @@
 #include "blackbox/blackbox_types.hpp"
 #include "expr/expr_types.hpp"
 #include "modelling/model_type.hpp"
+#include "results/persistent_highs.hpp"
 #include "results/result.hpp"
 #include "solve/solve.hpp"
 #include "module/py.hpp"
@@ -37,6 +38,7 @@ PyObject* create_module() {
       {"Constraint", &constraint_type, make_constraint_type},
       {"Result", &result_type, make_result_type},
       {"BlackBoxResult", &blackbox_result_type, make_blackbox_result_type},
+      {"PersistentHighs", &persistent_highs_type, make_persistent_highs_type},
   };
   for (const ClassEntry& c : classes) {
     if (*c.type == nullptr) *c.type = c.make();

@@ -23,32 +23,34 @@ SolveStatus map_highs_status(std::string_view s) noexcept {
   return SolveStatus::Unknown;
 }
 
+void set_highs_option(PyObject* highs, const char* name, PyObject* value) {
+  Ref n = py::str(name);
+  call_method(highs, "setOptionValue", n.get(), value);
+}
+
+bool highs_refused(PyObject* status) { return lower_text(status).find("error") != std::string::npos; }
+
 namespace {
 
 // The last HiGHS thread count applied anywhere in the process: HiGHS keeps one scheduler per
 // OS thread and refuses a run whose count differs from the scheduler's.
 std::atomic<int64_t> g_last_threads{0};
 
-void set_option(PyObject* highs, const char* name, PyObject* value) {
-  Ref n = py::str(name);
-  call_method(highs, "setOptionValue", n.get(), value);
-}
-
 void apply_options(PyObject* highs, const SolveOptions& o) {
-  if (!o.verbose) set_option(highs, "output_flag", Py_False);
-  if (o.time_limit) set_option(highs, "time_limit", py::float_obj(*o.time_limit).get());
-  if (o.gap) set_option(highs, "mip_rel_gap", py::float_obj(*o.gap).get());
+  if (!o.verbose) set_highs_option(highs, "output_flag", Py_False);
+  if (o.time_limit) set_highs_option(highs, "time_limit", py::float_obj(*o.time_limit).get());
+  if (o.gap) set_highs_option(highs, "mip_rel_gap", py::float_obj(*o.gap).get());
   if (o.threads) {
     apply_thread_guard(highs, *o.threads);
-    set_option(highs, "threads", ints(*o.threads).get());
+    set_highs_option(highs, "threads", ints(*o.threads).get());
   }
-  if (o.solver_method) set_option(highs, "solver", py::str(*o.solver_method).get());
-  if (o.run_crossover) set_option(highs, "run_crossover", py::str(*o.run_crossover).get());
-  if (o.parallel) set_option(highs, "parallel", py::str(*o.parallel).get());
+  if (o.solver_method) set_highs_option(highs, "solver", py::str(*o.solver_method).get());
+  if (o.run_crossover) set_highs_option(highs, "run_crossover", py::str(*o.run_crossover).get());
+  if (o.parallel) set_highs_option(highs, "parallel", py::str(*o.parallel).get());
   if (o.simplex_scale_strategy) {
-    set_option(highs, "simplex_scale_strategy", ints(*o.simplex_scale_strategy).get());
+    set_highs_option(highs, "simplex_scale_strategy", ints(*o.simplex_scale_strategy).get());
   }
-  if (!o.presolve) set_option(highs, "presolve", py::str("off").get());
+  if (!o.presolve) set_highs_option(highs, "presolve", py::str("off").get());
 }
 
 // The compiled Hessian is the upper triangle column by column; HiGHS's triangular format is
@@ -72,11 +74,6 @@ Hessian lower_triangle(const Hessian& h, size_t n) {
   return t;
 }
 
-std::optional<uint64_t> info_count(PyObject* highs, const char* name) {
-  Ref r = call_method(highs, "getInfoValue", py::str(name).get());
-  return to_count(second_of_pair(r.get()));
-}
-
 std::optional<double> info_real(PyObject* highs, const char* name) {
   Ref r = call_method(highs, "getInfoValue", py::str(name).get());
   PyObject* v = second_of_pair(r.get());
@@ -90,6 +87,28 @@ std::optional<double> info_real(PyObject* highs, const char* name) {
 }
 
 }  // namespace
+
+std::optional<uint64_t> highs_info_count(PyObject* highs, const char* name) {
+  Ref r = call_method(highs, "getInfoValue", py::str(name).get());
+  return to_count(second_of_pair(r.get()));
+}
+
+std::optional<HighsPoint> read_highs_point(PyObject* h, size_t num_cols) {
+  // A run stopped before it found any point (a MIP on its time limit) has no objective and
+  // no values, whatever HiGHS leaves in them.
+  if (highs_info_count(h, "primal_solution_status").value_or(1) == 0) return std::nullopt;
+  Ref info = call_method(h, "getInfoValue", py::str("objective_function_value").get());
+  PyObject* v = second_of_pair(info.get());
+  if (v == nullptr) {
+    py::raise(PyExc_TypeError, "highspy getInfoValue('objective_function_value') did not return a (status, value) pair");
+  }
+  HighsPoint p;
+  p.objective = to_double(v);
+  p.solution = call_method(h, "getSolution");
+  p.primals = to_doubles(attr(p.solution.get(), "col_value").get());
+  if (p.primals.size() != num_cols) return std::nullopt;
+  return p;
+}
 
 void apply_thread_guard(PyObject* highs, uint32_t threads) {
   const int64_t previous = g_last_threads.exchange(threads);
@@ -128,10 +147,6 @@ bool has_nan(const CompiledModel& c) noexcept {
   return any_nan(c.col_cost) || any_nan(c.a_value) || (c.hessian && any_nan(c.hessian->q_value));
 }
 
-// A loading call's HighsStatus: only kError means the data was not taken (kWarning is HiGHS
-// dropping tiny entries, as it always did).
-bool refused(PyObject* status) { return lower_text(status).find("error") != std::string::npos; }
-
 Ref size_obj(size_t v) { return ints(static_cast<long long>(v)); }
 
 }  // namespace
@@ -150,7 +165,7 @@ bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
     Ref upper = numpy_array(numpy, c.col_upper);
     Ref st = call_method(highs, "addCols", size_obj(n).get(), cost.get(), lower.get(), upper.get(),
                          zero.get(), no_index.get(), no_index.get(), no_value.get());
-    if (refused(st.get())) return false;
+    if (highs_refused(st.get())) return false;
   }
 
   if (c.has_integer_column()) {
@@ -165,7 +180,7 @@ bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
     const std::vector<uint8_t> types(cols.size(), static_cast<uint8_t>(code));
     Ref st = call_method(highs, "changeColsIntegrality", size_obj(cols.size()).get(),
                          numpy_array(numpy, cols).get(), numpy_array(numpy, types).get());
-    if (refused(st.get())) return false;
+    if (highs_refused(st.get())) return false;
   }
 
   // One pass over the columns turns A into rows, each with ascending column indices.
@@ -191,7 +206,7 @@ bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
     Ref st = call_method(highs, "addRows", size_obj(c.num_rows).get(), lower.get(), upper.get(),
                          size_obj(row_vals.size()).get(), starts.get(), numpy_array(numpy, row_cols).get(),
                          numpy_array(numpy, row_vals).get());
-    if (refused(st.get())) return false;
+    if (highs_refused(st.get())) return false;
   }
 
   if (c.hessian && !c.hessian->q_value.empty()) {
@@ -200,7 +215,7 @@ bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
     Ref st = call_method(highs, "passHessian", size_obj(n).get(), size_obj(lower.q_value.size()).get(),
                          format.get(), numpy_array(numpy, lower.q_start).get(),
                          numpy_array(numpy, lower.q_index).get(), numpy_array(numpy, lower.q_value).get());
-    if (refused(st.get())) return false;
+    if (highs_refused(st.get())) return false;
   }
   return true;
 }
@@ -249,30 +264,17 @@ BackendOutcome solve_highs(const CompiledModel& c, const SolveOptions& o) {
   Ref status = call_method(h, "getModelStatus");
   out.status = map_highs_status(lower_text(status.get()));
   if (out.status == SolveStatus::Optimal || out.status == SolveStatus::TimeLimit) {
-    // A run stopped before it found any point (a MIP on its time limit) has no objective and
-    // no values, whatever HiGHS leaves in them.
-    const bool has_point = info_count(h, "primal_solution_status").value_or(1) != 0;
-    if (has_point) {
-      Ref info = call_method(h, "getInfoValue", py::str("objective_function_value").get());
-      PyObject* v = second_of_pair(info.get());
-      if (v == nullptr) {
-        py::raise(PyExc_TypeError, "highspy getInfoValue('objective_function_value') did not return a (status, value) pair");
-      }
-      const double objective = to_double(v);
-      Ref solution = call_method(h, "getSolution");
-      std::vector<double> primals = to_doubles(attr(solution.get(), "col_value").get());
-      if (primals.size() == c.num_cols) {
-        out.objective = model_objective(objective, c.obj_offset, c.maximize);
-        out.primals = std::move(primals);
-        if (!integer) out.duals = to_doubles(attr(solution.get(), "row_dual").get());
-      }
+    if (std::optional<HighsPoint> p = read_highs_point(h, c.num_cols)) {
+      out.objective = model_objective(p->objective, c.obj_offset, c.maximize);
+      out.primals = std::move(p->primals);
+      if (!integer) out.duals = to_doubles(attr(p->solution.get(), "row_dual").get());
     }
     if (integer) {
-      out.nodes = info_count(h, "mip_node_count").value_or(0);
+      out.nodes = highs_info_count(h, "mip_node_count").value_or(0);
       out.gap = info_real(h, "mip_gap").value_or(0.0);
     }
   }
-  out.iterations = info_count(h, "simplex_iteration_count").value_or(0);
+  out.iterations = highs_info_count(h, "simplex_iteration_count").value_or(0);
   out.basis = call_method(h, "getBasis");
   return out;
 }

@@ -104,6 +104,9 @@ MODEL_METHODS = [
     ("binaries", "($self, prefix, count)", "Batch-add binary variables."),
     ("solve", "($self, **kwargs)", "Solve the model. Auto-detects problem type and selects best solver."),
     ("validate", "($self)", "Validate the model before solving. Returns list of warning dicts."),
+    ("to_lp", "($self)", "Export the model to LP format string."),
+    ("to_python", "($self)", "Generate standalone Python code that recreates this model."),
+    ("summary", "($self)", "Get a human-readable model summary."),
 ]
 
 

@@ -40,6 +40,7 @@ PSD = ("add_psd_cone: entry count must equal d(d+1)/2 for some d>=1 (upper-trian
        "column-major svec of a symmetric matrix).")
 NO_SOLUTION = "No solution available"
 NO_DATA = "No model data stored \u2014 use Model.solve() for diagnostics"
+MODEL_KEYWORD = "model keyword required"
 NO_BOUNDS = ("bounds must contain at least one (lower, upper) pair; differential evolution "
              "needs a dimension of 1 or more")
 
@@ -338,6 +339,74 @@ ROWS = [
     ("unsolved.values()", ValueError, NO_SOLUTION),
     ("unsolved.value(x)", ValueError, NO_SOLUTION),
 
+    # ---- Model.to_lp / summary / to_python
+    ("m.to_lp(1)", TypeError, None),
+    ("m.summary(x=1)", TypeError, names("x")),
+    ("m.to_python(None)", TypeError, None),
+    ("vo.Model.to_lp(x)", TypeError, None),
+    ("vo.Model.summary(r)", TypeError, None),
+
+    # ---- PersistentHighs: refused before HiGHS sees any of it
+    ("vo.PersistentHighs()", TypeError, None),
+    ("vo.PersistentHighs.from_model()", ValueError, MODEL_KEYWORD),
+    ("vo.PersistentHighs.from_model(verbose=True)", ValueError, MODEL_KEYWORD),
+    ("vo.PersistentHighs.from_model(m)", TypeError, None),
+    ("vo.PersistentHighs.from_model(model=None)", TypeError, names("model")),
+    ("vo.PersistentHighs.from_model(model=x)", TypeError, names("model")),
+    ("vo.PersistentHighs.from_model(model=m, verbose=1)", TypeError, names("verbose")),
+    ("vo.PersistentHighs.from_model(model=m, threads=-1)", OverflowError, names("threads")),
+    ("vo.PersistentHighs.from_model(model=m, threads='2')", TypeError, names("threads")),
+    ("vo.PersistentHighs.from_model(model=m, gap=None)", TypeError, names("gap")),
+    ("vo.PersistentHighs.from_model(model=m, time_limit='1')", TypeError, names("time_limit")),
+    ("vo.PersistentHighs.from_model(model=m, time_limit=10 ** 400)", OverflowError, names("time_limit")),
+    ("vo.PersistentHighs.from_model(model=other)", ValueError, None),
+    ("vo.PersistentHighs.resolve(m)", TypeError, None),
+    ("p.update_col_bounds()", TypeError, names("indices")),
+    ("p.update_col_bounds([0], [0])", TypeError, names("uppers")),
+    ("p.update_col_bounds(None, [0], [1])", TypeError, names("indices")),
+    ("p.update_col_bounds('0', [0], [1])", TypeError, names("indices")),
+    ("p.update_col_bounds(0, [0], [1])", TypeError, names("indices")),
+    ("p.update_col_bounds([0.0], [0], [1])", TypeError, names("indices")),
+    ("p.update_col_bounds([None], [0], [1])", TypeError, names("indices")),
+    ("p.update_col_bounds([0], 'a', [1])", TypeError, names("lowers")),
+    ("p.update_col_bounds([0], ['a'], [1])", TypeError, names("lowers")),
+    ("p.update_col_bounds([0], [10 ** 400], [1])", OverflowError, names("lowers")),
+    ("p.update_col_bounds([0], [0], [None])", TypeError, names("uppers")),
+    ("p.update_col_bounds([-1], [0], [1])", ValueError,
+     "update_col_bounds(): indices[0] = -1 is out of range: the model has 2 columns"),
+    ("p.update_col_bounds([0, 2], [0, 0], [1, 1])", ValueError,
+     "update_col_bounds(): indices[1] = 2 is out of range: the model has 2 columns"),
+    ("p.update_col_bounds([2 ** 64], [0], [1])", ValueError,
+     "update_col_bounds(): indices[0] = 18446744073709551616 is out of range: the model has 2 columns"),
+    ("p.update_col_bounds([0, 1], [0], [1, 1])", ValueError,
+     "update_col_bounds(): lowers has 1 entries, fewer than the 2 of indices"),
+    ("p.update_col_bounds([0], [nan], [1])", ValueError, "update_col_bounds(): lowers[0] is NaN"),
+    ("p.update_col_bounds([0], [inf], [inf])", ValueError, None),  # HiGHS refuses it
+    ("p.update_row_bounds([2], [0], [1])", ValueError,
+     "update_row_bounds(): indices[0] = 2 is out of range: the model has 2 rows"),
+    ("p.update_row_bounds([0], [], [])", ValueError,
+     "update_row_bounds(): lowers has 0 entries, fewer than the 1 of indices"),
+    ("p.update_row_bounds([0], [0], [nan])", ValueError, "update_row_bounds(): uppers[0] is NaN"),
+    ("p.update_col_costs([0])", TypeError, names("costs")),
+    ("p.update_col_costs([0], 1.0)", TypeError, names("costs")),
+    ("p.update_col_costs([0, 5], [1, 2])", ValueError,
+     "update_col_costs(): indices[1] = 5 is out of range: the model has 2 columns"),
+    ("p.update_col_costs([0], [nan])", ValueError, "update_col_costs(): costs[0] is NaN"),
+    ("p.update_matrix_coeffs([0], [0])", TypeError, names("values")),
+    ("p.update_matrix_coeffs([0], 'a', [1])", TypeError, names("cols")),
+    ("p.update_matrix_coeffs([9], [0], [1])", ValueError,
+     "update_matrix_coeffs(): rows[0] = 9 is out of range: the model has 2 rows"),
+    ("p.update_matrix_coeffs([0], [-3], [1])", ValueError,
+     "update_matrix_coeffs(): cols[0] = -3 is out of range: the model has 2 columns"),
+    ("p.update_matrix_coeffs([0, 1], [0], [1, 1])", ValueError,
+     "update_matrix_coeffs(): cols has 1 entries, fewer than the 2 of rows"),
+    ("p.update_matrix_coeffs([0], [0], [inf])", ValueError, "update_matrix_coeffs(): values[0] is infinite"),
+    ("p.update_matrix_coeffs([0], [0], [nan])", ValueError, "update_matrix_coeffs(): values[0] is NaN"),
+    ("p.resolve(1)", TypeError, None),
+    ("p.col_costs(1)", TypeError, None),
+    ("p.row_bounds(x=1)", TypeError, names("x")),
+    ("p.num_cols(None)", TypeError, None),
+
     # ---- solve_de / solve_parallel_de: refused before the objective is called
     ("vo.solve_de()", TypeError, names("obj_func")),
     ("vo.solve_de(f)", TypeError, names("bounds")),
@@ -434,6 +503,13 @@ TOLERATED = [
     "vo.solve_de(f, [(0, 1)], max_generations=2, f=nan, cr=inf, tol=nan)",
     "vo.solve_de(None, [(0, 1)], max_generations=2)",
     "vo.solve_parallel_de(f, [(0, 1)], max_generations=2, f='a', cr=None, tol=None)",
+    "scratch.to_lp(), scratch.summary(), scratch.to_python()",
+    "vo.PersistentHighs.from_model(model=m, unknown=None, verbose=False)",
+    "vo.PersistentHighs.from_model(model=m, time_limit=nan, gap=-1)",
+    "p.update_col_bounds([], [], [])",
+    "p.update_col_bounds([0], [0, 'extra'], [10, None])",  # entries past indices are ignored
+    "p.update_col_costs((0, 0), (-1, -3))",  # the last entry of an index wins
+    "p.update_row_bounds(range(2), [-inf, -2], [4, inf])",
 ]
 
 
@@ -467,18 +543,29 @@ def world():
                 scratch=vo.Model(), nan=nan, inf=inf)
 
 
+def with_persistent(w, call):
+    """Rows on a persistent model get one, loaded from the shared model (HiGHS objects are
+    slow to make, so the other rows go without)."""
+    if call.startswith("p."):
+        w["p"] = vo.PersistentHighs.from_model(model=w["m"])
+
+
 def state(w):
     """Everything observable about the shared objects."""
     m, r = w["m"], w["r"]
     again = m.solve()
     operands = tuple(repr(w[k]) for k in ("x", "y", "e", "q", "g", "c", "far"))
+    p = w.get("p")
+    persistent = p and (p.col_bounds(), p.row_bounds(), p.col_costs(), p.resolve().objective)
     return (repr(m), m.num_vars, m.num_constraints, m.problem_type, again.status,
-            again.objective, again.values(), repr(r), r.values(), r.duals, operands)
+            again.objective, again.values(), repr(r), r.values(), r.duals, operands, persistent,
+            m.to_lp(), m.to_python(), m.summary())
 
 
 @pytest.mark.parametrize("call, exc, expected", ROWS, ids=[row[0] for row in ROWS])
 def test_bad_input_is_refused(world, call, exc, expected):
     assert issubclass(exc, (TypeError, OverflowError, ValueError))
+    with_persistent(world, call)
     before = state(world)
     with pytest.raises(exc) as info:
         eval(call, world)
@@ -492,6 +579,7 @@ def test_bad_input_is_refused(world, call, exc, expected):
 
 @pytest.mark.parametrize("call", TOLERATED)
 def test_tolerated_input_returns(world, call):
+    with_persistent(world, call)
     before = state(world)
     eval(call, world)
     assert state(world) == before

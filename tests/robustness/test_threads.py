@@ -166,3 +166,57 @@ def test_diagnostics_read_their_own_copies_while_the_model_grows():
     assert reports
     # The Result's copies do not follow the model.
     assert all(s == first and n == 0 for s, n, _ in reports)
+
+
+def test_two_persistent_models_update_and_resolve_side_by_side():
+    references = {}
+    results = {}
+
+    def worker(tag, shift):
+        m = chain_lp(400, tag)
+        p = vo.PersistentHighs.from_model(model=m)
+        n = p.num_cols()
+        for round_ in range(6):
+            upper = [10.0 - shift - round_ % 3] * n
+            p.update_col_bounds(list(range(n)), [0.0] * n, upper)
+            p.update_col_costs([0, n - 1], [-1.0 - round_, -2.0])
+            results.setdefault(tag, []).append((round_, p.resolve().objective))
+
+    def reference(shift, round_):
+        m = chain_lp(400)
+        p = vo.PersistentHighs.from_model(model=m)
+        n = p.num_cols()
+        p.update_col_bounds(list(range(n)), [0.0] * n, [10.0 - shift - round_ % 3] * n)
+        p.update_col_costs([0, n - 1], [-1.0 - round_, -2.0])
+        return p.resolve().objective
+
+    assert run_threads(lambda: worker("a", 0), lambda: worker("b", 1)) == []
+    for tag, shift in (("a", 0), ("b", 1)):
+        assert len(results[tag]) == 6
+        for round_, objective in results[tag]:
+            key = (shift, round_)
+            references.setdefault(key, reference(shift, round_))
+            assert abs(objective - references[key]) <= 1e-6 * abs(references[key])
+
+
+def test_one_persistent_model_shared_by_two_threads_takes_turns():
+    m = chain_lp(1500)
+    p = vo.PersistentHighs.from_model(model=m)
+    allowed = [p.resolve().objective]
+    for cost in (-5.0, -3.0):
+        q = vo.PersistentHighs.from_model(model=m)
+        q.update_col_costs([0], [cost])
+        allowed.append(q.resolve().objective)
+    seen = []
+
+    def worker(cost):
+        for _ in range(4):
+            p.update_col_costs([0], [cost])  # minimisation form of the same objective
+            p.update_col_costs([0], [-1.0])
+            seen.append(p.resolve().objective)
+
+    assert run_threads(lambda: worker(-5.0), lambda: worker(-3.0)) == []
+    assert len(seen) == 8
+    # Every resolve ran on a whole model: the original one, or one of the two changed ones.
+    assert all(min(abs(o - a) for a in allowed) <= 1e-7 * abs(allowed[0]) for o in seen)
+    assert p.col_costs()[0] == -1.0
