@@ -68,5 +68,7 @@ def stochastic(func, bounds, scenarios, max_generations=500, seed=42, pop_size=0
         raise ValueError("scenarios must not be empty")
     w = weights(scenarios)
     pop = pop_size or 10 * len(bounds)
+    if not bounds or pop < 4:  # undefined for the engine: refused before any call
+        raise ValueError("empty box or fewer than four individuals")
     return de(lambda x: scenario_mean(func, scenarios, w, x), bounds, pop,
               max_generations=max_generations, f=0.8, cr=0.9, tol=1e-8, seed=seed)
