@@ -12,6 +12,8 @@ _INF = math.inf
 
 def as_number(v):
     """The module's number rule: what Python's float conversion takes, but no text."""
+    if isinstance(v, (str, bytes, bytearray)):
+        raise TypeError(type(v).__name__)
     if hasattr(type(v), "__float__") or hasattr(type(v), "__index__"):
         return float(v)
     raise TypeError(type(v).__name__)

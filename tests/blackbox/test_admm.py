@@ -71,9 +71,17 @@ REFERENCE_CASES = {
         [lambda r, t: t[:2], lambda r, t: t + [9.0, "x"], lambda r, t: [*t, 5, -1],
          lambda r, t: "abc", lambda r, t: 3.0, B],
         (3,), {"max_iter": 20}),
-    "tuples, arrays, ints and other sequences": (
-        [lambda r, t: tuple(t), lambda r, t: np.array(t) * 0.5 + 1, lambda r, t: [1, True, 2],
-         lambda r, t: Items([np.float32(v) for v in t])],
+    "tuples, ints and other sequences": (
+        [lambda r, t: tuple(t), lambda r, t: [1, True, 2], lambda r, t: Items([np.float32(v) for v in t])],
+        (3,), {"max_iter": 30}),
+    "arrays of every kind": (
+        [lambda r, t: np.array(t) * 0.5 + 1, lambda r, t: np.array(t, dtype=np.float32),
+         lambda r, t: np.arange(4, dtype=np.int64) * 3 - 2, lambda r, t: np.array([True, False, True]),
+         lambda r, t: np.array(t, dtype=np.float64)[::-1], lambda r, t: np.arange(3, dtype=np.uint8)],
+        (3,), {"max_iter": 30}),
+    "arrays that fail": (
+        [lambda r, t: np.array(t)[:2], lambda r, t: np.ones((3, 1)), lambda r, t: np.ones((1, 3)),
+         lambda r, t: np.array(["1", "2", "3"]), lambda r, t: np.float64(2.0), A],
         (3,), {"max_iter": 30}),
     "answer changes the target in place": ([in_place, A], (3,), {"max_iter": 30}),
     "nan answers": ([lambda r, t: [math.nan] * 3, A], (3,), {"max_iter": 5}),
