@@ -358,9 +358,12 @@ def interrupting_subproblem(rho, t):
 
 
 def admm():
+    import numpy as np  # answers as arrays take their own reading path
+
     subproblems = [prox(1.0), prox(-2.0), prox(4.0)]
     awkward = [failing_subproblem, lambda r, t: t[:-1], lambda r, t: "ab", lambda r, t: (*t, 1.0),
-               prox(3.0)]
+               lambda r, t: np.array(t) + 1.0, lambda r, t: np.array(t)[:1],
+               lambda r, t: np.array(["a", "b"]), prox(3.0)]
 
     def op():
         d = vo.solve_admm(subproblems, 3, max_iter=5)
