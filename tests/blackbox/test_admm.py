@@ -219,7 +219,8 @@ def test_consensus_least_squares_matches_the_stacked_solution():
 
 def test_lasso_split_across_examples():
     # min 1/2 |A x - b|^2 + lam |x|_1 with the rows of A split over three subproblems and the
-    # l1 term as a fourth, whose proximal step is soft thresholding (Boyd et al. 2011, 8.2).
+    # l1 term as a fourth, whose proximal step is soft thresholding (Boyd et al. 2011, "Distributed
+    # Optimization and Statistical Learning via ADMM": splitting across examples).
     rng = np.random.default_rng(42)
     m, n = 60, 15
     a_full = rng.normal(size=(m, n))
