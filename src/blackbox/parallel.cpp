@@ -1,12 +1,30 @@
 // Scaled-form consensus ADMM over caller-supplied local steps.
 #include "blackbox/parallel.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 namespace velmo::blackbox {
+
+namespace {
+
+// Zero-filling touches every page, so vectors larger than the machine's memory would not fail
+// to allocate (the system promises address space freely) but get the process killed once
+// written. Refusing them up front turns that into an ordinary allocation failure.
+void check_fits_in_memory(uint64_t doubles) {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return;  // unknown: leave it to the allocator
+  const uint64_t bytes = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+  if (doubles > bytes / sizeof(double)) throw std::bad_alloc();
+}
+
+}  // namespace
 
 AdmmOutcome admm_consensus(LocalSteps& steps, const AdmmSettings& settings) {
   const size_t n = steps.count();
@@ -17,6 +35,7 @@ AdmmOutcome admm_consensus(LocalSteps& steps, const AdmmSettings& settings) {
   if (dim > kMaxDoubles / 4 || (n != 0 && dim * 2 > (kMaxDoubles - dim * 3) / n)) {
     throw std::length_error("consensus vectors too large");
   }
+  check_fits_in_memory((2 * n + 3) * dim);
   AdmmOutcome out;
   out.z.assign(dim, 0.0);
   std::vector<double> z_old(dim);

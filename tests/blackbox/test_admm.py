@@ -1,4 +1,5 @@
 import math
+import os
 
 import numpy as np
 import pytest
@@ -176,7 +177,13 @@ def test_non_callables_are_refused_before_any_call(subproblems):
     assert calls == []
 
 
-@pytest.mark.parametrize("count, dim", [(2, 2 ** 40), (3, 2 ** 61), (0, 2 ** 62), (2 ** 3, 2 ** 58)])
+MEMORY = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+
+
+# The last row: each vector alone is well below the machine's memory (so the system would
+# hand it out) while all eleven together exceed it.
+@pytest.mark.parametrize("count, dim", [(2, 2 ** 40), (3, 2 ** 61), (0, 2 ** 62), (2 ** 3, 2 ** 58),
+                                        (4, MEMORY // 8 // 11 + 1)])
 def test_vectors_too_large_for_memory_raise_memory_error_before_any_call(count, dim):
     calls = []
     with pytest.raises(MemoryError):
