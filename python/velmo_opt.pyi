@@ -187,6 +187,16 @@ def solve_de(
     tol: SupportsFloat = ...,
     **kwargs: Any,
 ) -> BlackBoxResult: ...
+def stochastic_solve(
+    scenario_func: Callable[[list[float], Any], SupportsFloat],
+    bounds: _Bounds,
+    scenarios: Sequence[Any],
+    *,
+    max_generations: int = ...,
+    seed: int = ...,
+    pop_size: int = ...,
+    **kwargs: Any,
+) -> BlackBoxResult: ...
 def solve_parallel_de(
     obj_func: _Objective,
     bounds: _Bounds,
@@ -196,3 +206,10 @@ def solve_parallel_de(
     seed: int = ...,
     **kwargs: Any,
 ) -> BlackBoxResult: ...
+def solve_admm(
+    subproblems: Sequence[Callable[[float, list[float]], Sequence[SupportsFloat]]],
+    dim: int,
+    rho: SupportsFloat = 1.0,
+    max_iter: int = 200,
+    tol: SupportsFloat = 1e-6,
+) -> dict[str, Any]: ...

@@ -33,7 +33,7 @@ def rss_mb():
 def raises(f, *args, **kwargs):
     try:
         f(*args, **kwargs)
-    except (TypeError, ValueError, OverflowError):
+    except (TypeError, ValueError, OverflowError, MemoryError):
         return
     raise AssertionError(f"{f} did not raise")
 
@@ -401,6 +401,73 @@ def persistent_errors():
         raises(p.update_col_costs, [2 ** 70], [1])
         raises(p.update_matrix_coeffs, [0], [0], [math.inf])
         raises(p.update_matrix_coeffs, [0], [None], [1])
+def scenario_cost(x, s):
+    return (x[0] - s["c"]) ** 2
+
+
+def failing_scenario(x, s):
+    if s > 1:
+        raise RuntimeError("scenario fails")
+    return x[0] * s
+
+
+def stochastic():
+    weighted = [{"c": 0.5, "probability": 0.25}, {"c": -1.0, "probability": 0.75}]
+    plain = [{"c": 0.5}, {"c": 2.0}]
+
+    def op():
+        r = vo.stochastic_solve(scenario_cost, [(-1, 1)], weighted, pop_size=4, max_generations=3)
+        p = vo.stochastic_solve(scenario_cost, [(-1, 1)], plain, pop_size=4, max_generations=3)
+        vo.stochastic_solve(failing_scenario, [(0, 1)], (1.0, 2.0), pop_size=4, max_generations=2)
+        vo.stochastic_solve(lambda x, s: "3", [(0, 1)], [None], pop_size=4, max_generations=2)
+        for res in (r, p):
+            res.x, res.objective, res.history
+            repr(res)
+        raises(vo.stochastic_solve, scenario_cost, [(0, 1)], [])
+        raises(vo.stochastic_solve, 5, [(0, 1)], plain)
+        raises(vo.stochastic_solve, scenario_cost, [(0, 1)], [{"probability": 0}])
+        raises(vo.stochastic_solve, scenario_cost, [(0, 1)], [{"probability": -1}, {"probability": 2}])
+        raises(vo.stochastic_solve, scenario_cost, [(0, 1)], "ab")
+        raises(vo.stochastic_solve, scenario_cost, [(0, 1)], plain, seed=None)
+        raises(vo.stochastic_solve, scenario_cost, [(0, 1)], plain, pop_size=2)
+    return op
+
+
+def prox(c):
+    return lambda rho, t: [(c + rho * v) / (1.0 + rho) for v in t]
+
+
+def failing_subproblem(rho, t):
+    raise RuntimeError("no local point")
+
+
+def interrupting_subproblem(rho, t):
+    raise KeyboardInterrupt
+
+
+def admm():
+    import numpy as np  # answers as arrays take their own reading path
+
+    subproblems = [prox(1.0), prox(-2.0), prox(4.0)]
+    awkward = [failing_subproblem, lambda r, t: t[:-1], lambda r, t: "ab", lambda r, t: (*t, 1.0),
+               lambda r, t: np.array(t) + 1.0, lambda r, t: np.array(t)[:1],
+               lambda r, t: np.array(["a", "b"]), prox(3.0)]
+
+    def op():
+        d = vo.solve_admm(subproblems, 3, max_iter=5)
+        vo.solve_admm(awkward, 2, max_iter=3)
+        vo.solve_admm([], 2, max_iter=2)
+        d["x"], d["z"], d["converged"]
+        raises(vo.solve_admm, [5], 2)
+        raises(vo.solve_admm, "ab", 2)
+        raises(vo.solve_admm, subproblems, -1)
+        raises(vo.solve_admm, subproblems, 2, tol=None)
+        raises(vo.solve_admm, subproblems, 2, verbose=True)
+        raises(vo.solve_admm, subproblems, 2 ** 62)
+        try:
+            vo.solve_admm([interrupting_subproblem], 2)
+        except KeyboardInterrupt:
+            pass
     return op
 
 
@@ -431,6 +498,8 @@ PATHS = [
     ("persistent: error paths", persistent_errors),
     ("blackbox: solve_de, solve_parallel_de", blackbox),
     ("blackbox: failing objectives and errors", blackbox_failures),
+    ("blackbox: stochastic_solve and its errors", stochastic),
+    ("blackbox: solve_admm and its errors", admm),
 ]
 
 

@@ -1,5 +1,7 @@
-// Shared black-box helpers and the differential-evolution engine.
+// Shared black-box helpers, the differential-evolution engine and the stochastic solve.
 #include "blackbox/metaheuristic.hpp"
+
+#include "expr/number_text.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -127,6 +129,65 @@ SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& box, const DeSe
   }
   out.iterations = out.history.size();
   return out;
+}
+
+// ---- scenario-based stochastic solve
+
+std::vector<double> scenario_weights(std::span<const double> probabilities) {
+  double total = 0.0;
+  for (size_t s = 0; s < probabilities.size(); ++s) {
+    const double p = probabilities[s];
+    if (p < 0.0 || p != p) {
+      throw std::invalid_argument("scenario probabilities must be non-negative numbers, got " +
+                                  number_text(p) + " in scenario " + std::to_string(s));
+    }
+    total += p;
+  }
+  if (!(total > 0.0 && total < kInf)) {
+    throw std::invalid_argument("scenario probabilities must sum to a positive finite number, got " +
+                                number_text(total));
+  }
+  const bool uniform = std::all_of(probabilities.begin(), probabilities.end(),
+                                   [&](double p) { return p == probabilities[0]; });
+  std::vector<double> weights;
+  if (uniform) return weights;
+  weights.reserve(probabilities.size());
+  for (double p : probabilities) weights.push_back(p / total);
+  return weights;
+}
+
+double scenario_mean(ScenarioTerms& terms, std::span<const double> weights,
+                     std::span<const double> x) {
+  const size_t n = terms.count();
+  double sum = 0.0;
+  if (weights.empty()) {
+    for (size_t s = 0; s < n; ++s) sum += terms.term(s, x);
+    return sum / static_cast<double>(n);
+  }
+  bool failed = false;
+  for (size_t s = 0; s < n; ++s) {
+    const double t = terms.term(s, x);
+    if (weights[s] != 0.0) {
+      sum += weights[s] * t;
+    } else if (t == kInf) {
+      failed = true;  // 0 * inf would be NaN; a failure counts in any scenario
+    }
+  }
+  return failed ? sum + kInf : sum;
+}
+
+SolverOutcome stochastic_engine(ScenarioTerms& terms, std::span<const double> weights,
+                                const SearchBox& box, const StochasticSettings& settings,
+                                SolverRng& rng) {
+  if (terms.count() == 0) throw std::invalid_argument("scenarios must not be empty");
+  if (!weights.empty() && weights.size() != terms.count()) {
+    throw std::invalid_argument("one weight per scenario is needed");
+  }
+  DeSettings de;
+  de.pop_size = settings.pop_size;
+  de.max_generations = settings.max_generations;
+  auto expected = [&](std::span<const double> x) { return scenario_mean(terms, weights, x); };
+  return de_engine(expected, box, de, rng);
 }
 
 }  // namespace velmo::blackbox

@@ -1,5 +1,5 @@
-// Python-free black-box machinery: random numbers, boxes, outcomes, shared search helpers and
-// the differential-evolution engine.
+// Python-free black-box machinery: random numbers, boxes, outcomes, shared search helpers, the
+// differential-evolution engine and the scenario-based stochastic solve built on it.
 #pragma once
 
 #include <concepts>
@@ -113,5 +113,42 @@ struct DeSettings {
 // donor draw needs four distinct individuals and would never end).
 SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& box, const DeSettings& settings,
                         SolverRng& rng);
+
+// ---- scenario-based stochastic solve
+
+// The objective of one scenario: term(s, x) is the value of point x in scenario s (a failure
+// already scored +inf). Called once per scenario per evaluation, scenarios in list order.
+class ScenarioTerms {
+ public:
+  virtual size_t count() const noexcept = 0;
+  virtual double term(size_t scenario, std::span<const double> x) = 0;
+
+ protected:
+  ~ScenarioTerms() = default;
+};
+
+// Normalised weights from scenario probabilities (p_s divided by their sum). Throws
+// std::invalid_argument for a negative or NaN probability or a sum that is not positive and
+// finite. Equal probabilities give an empty vector: the plain mean, computed the plain way, so
+// uniform probabilities reproduce a run without them exactly.
+std::vector<double> scenario_weights(std::span<const double> probabilities);
+
+// The expected value of x: the plain mean of the terms when `weights` is empty, else their
+// weighted sum in scenario order. A scenario of weight zero is still evaluated and does not
+// count, except that a +inf term (a failed call) still makes the point +inf.
+double scenario_mean(ScenarioTerms& terms, std::span<const double> weights,
+                     std::span<const double> x);
+
+struct StochasticSettings {
+  uint64_t pop_size = 0;  // NP, already resolved by the caller
+  uint64_t max_generations = 500;
+};
+
+// DE with F 0.8, CR 0.9 and tol 1e-8 on the expected value; one evaluation per point whatever
+// the number of scenarios. Throws std::invalid_argument before any call for an empty scenario
+// list (every value would be NaN) and for what de_engine refuses.
+SolverOutcome stochastic_engine(ScenarioTerms& terms, std::span<const double> weights,
+                                const SearchBox& box, const StochasticSettings& settings,
+                                SolverRng& rng);
 
 }  // namespace velmo::blackbox

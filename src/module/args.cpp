@@ -207,6 +207,20 @@ bool to_bool(PyObject* o, const char* fname, const char* pname) {
   return o == Py_True;
 }
 
+std::vector<Ref> to_object_list(PyObject* o, const char* fname, const char* pname) {
+  if (PyUnicode_Check(o) || !PySequence_Check(o)) raise_wrong_type(o, fname, pname, "a sequence");
+  const Py_ssize_t n = PySequence_Size(o);
+  if (n < 0) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw ErrorAlreadySet{};
+    PyErr_Clear();  // indexable but without a length
+    raise_wrong_type(o, fname, pname, "a sequence");
+  }
+  std::vector<Ref> items;
+  items.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) items.push_back(check(PySequence_GetItem(o, i)));
+  return items;
+}
+
 PyObject* new_float_list(std::span<const double> values) noexcept {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
   if (list == nullptr) return nullptr;

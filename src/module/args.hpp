@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmo::py {
 
@@ -48,6 +49,8 @@ uint64_t to_u64(PyObject* o, const char* fname, const char* pname);
 uint32_t to_u32(PyObject* o, const char* fname, const char* pname);
 int32_t to_i32(PyObject* o, const char* fname, const char* pname);
 bool to_bool(PyObject* o, const char* fname, const char* pname);
+// The items of a sequence that is not a str, as owned references in order.
+std::vector<Ref> to_object_list(PyObject* o, const char* fname, const char* pname);
 
 [[noreturn]] void raise_wrong_type(PyObject* o, const char* fname, const char* pname,
                                    const char* expected);

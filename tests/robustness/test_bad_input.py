@@ -45,6 +45,13 @@ NO_BOUNDS = ("bounds must contain at least one (lower, upper) pair; differential
              "needs a dimension of 1 or more")
 
 
+EMPTY_SCENARIOS = "scenarios must not be empty"
+NOT_CALLABLE = "scenario_func must be callable"
+SUBPROBLEMS = "subproblems must be callables"
+SUM_TEXT = "scenario probabilities must sum to a positive finite number, got "
+NEGATIVE = "scenario probabilities must be non-negative numbers, got "
+
+
 def pop_size_text(k):
     return (f"pop_size must be 0 (the default size) or at least 4, got {k}: each trial needs "
             "three donors distinct from its target")
@@ -455,6 +462,71 @@ ROWS = [
      names("max_generations")),
     ("vo.solve_parallel_de(f, [(0, 1)], seed=None)", TypeError, names("seed")),
     ("vo.solve_parallel_de(f, [(0, 1)], seed=2 ** 64)", OverflowError, names("seed")),
+
+    # ---- stochastic_solve: refused before the scenario function is called
+    ("vo.stochastic_solve()", TypeError, names("scenario_func")),
+    ("vo.stochastic_solve(f, [(0, 1)])", TypeError, names("scenarios")),
+    ("vo.stochastic_solve(scenario_func=f, bounds=[(0, 1)])", TypeError, names("scenarios")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], [2])", TypeError, None),
+    ("vo.stochastic_solve(5, [(0, 1)], [1])", TypeError, NOT_CALLABLE),
+    ("vo.stochastic_solve(None, None, None)", TypeError, NOT_CALLABLE),
+    ("vo.stochastic_solve(f, None, [1])", TypeError, names("bounds")),
+    ("vo.stochastic_solve(f, [[0, 1]], [1])", TypeError, names("bounds")),
+    ("vo.stochastic_solve(f, [], [1])", ValueError, NO_BOUNDS),
+    ("vo.stochastic_solve(f, [(0, 1)], 'ab')", TypeError, names("scenarios")),
+    ("vo.stochastic_solve(f, [(0, 1)], 5)", TypeError, names("scenarios")),
+    ("vo.stochastic_solve(f, [(0, 1)], None)", TypeError, names("scenarios")),
+    ("vo.stochastic_solve(f, [(0, 1)], {'a': 1})", TypeError, names("scenarios")),
+    ("vo.stochastic_solve(f, [(0, 1)], iter([1]))", TypeError, names("scenarios")),
+    ("vo.stochastic_solve(f, [(0, 1)], [])", ValueError, EMPTY_SCENARIOS),
+    ("vo.stochastic_solve(f, [(0, 1)], ())", ValueError, EMPTY_SCENARIOS),
+    ("vo.stochastic_solve(f, [(0, 1)], [{'probability': 0}])", ValueError, SUM_TEXT + "0"),
+    ("vo.stochastic_solve(f, [(0, 1)], [{'probability': inf}])", ValueError, SUM_TEXT + "inf"),
+    ("vo.stochastic_solve(f, [(0, 1)], [{'probability': nan}])", ValueError,
+     NEGATIVE + "NaN in scenario 0"),
+    ("vo.stochastic_solve(f, [(0, 1)], [{'probability': 2}, {'probability': -1}])", ValueError,
+     NEGATIVE + "-1 in scenario 1"),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], max_generations=-1)", OverflowError,
+     names("max_generations")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], max_generations=nan)", TypeError,
+     names("max_generations")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], seed=None)", TypeError, names("seed")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], seed=2 ** 64)", OverflowError, names("seed")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], pop_size=2 ** 64)", OverflowError, names("pop_size")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], pop_size='8')", TypeError, names("pop_size")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], pop_size=2)", ValueError, pop_size_text(2)),
+    ("vo.stochastic_solve(f, [(0, 1)] * 4, [1], pop_size=2 ** 62)", MemoryError, None),
+
+    # ---- solve_admm: refused before any subproblem is called
+    ("vo.solve_admm()", TypeError, names("subproblems")),
+    ("vo.solve_admm([f])", TypeError, names("dim")),
+    ("vo.solve_admm('ab', 2)", TypeError, names("subproblems")),
+    ("vo.solve_admm(5, 2)", TypeError, names("subproblems")),
+    ("vo.solve_admm(None, 2)", TypeError, names("subproblems")),
+    ("vo.solve_admm({f: 1}, 2)", TypeError, names("subproblems")),
+    ("vo.solve_admm([f, 5], 2)", TypeError, SUBPROBLEMS),
+    ("vo.solve_admm([None], nan)", TypeError, SUBPROBLEMS),
+    ("vo.solve_admm([f], -1)", OverflowError, names("dim")),
+    ("vo.solve_admm([f], 2 ** 64)", OverflowError, names("dim")),
+    ("vo.solve_admm([f], 10 ** 400)", OverflowError, names("dim")),
+    ("vo.solve_admm([f], 2.0)", TypeError, names("dim")),
+    ("vo.solve_admm([f], nan)", TypeError, names("dim")),
+    ("vo.solve_admm([f], None)", TypeError, names("dim")),
+    ("vo.solve_admm([f], '2')", TypeError, names("dim")),
+    ("vo.solve_admm([f, f], 2 ** 40)", MemoryError, None),
+    ("vo.solve_admm([f], 2 ** 62)", MemoryError, None),
+    ("vo.solve_admm([], 2 ** 63, max_iter=0)", MemoryError, None),
+    ("vo.solve_admm([f], 2, 'a')", TypeError, names("rho")),
+    ("vo.solve_admm([f], 2, rho=None)", TypeError, names("rho")),
+    ("vo.solve_admm([f], 2, rho=10 ** 400)", OverflowError, names("rho")),
+    ("vo.solve_admm([f], 2, max_iter=-1)", OverflowError, names("max_iter")),
+    ("vo.solve_admm([f], 2, max_iter=1.5)", TypeError, names("max_iter")),
+    ("vo.solve_admm([f], 2, max_iter=None)", TypeError, names("max_iter")),
+    ("vo.solve_admm([f], 2, tol=None)", TypeError, names("tol")),
+    ("vo.solve_admm([f], 2, tol='0')", TypeError, names("tol")),
+    ("vo.solve_admm([f], 2, verbose=True)", TypeError, names("verbose")),
+    ("vo.solve_admm([f], 2, dim=3)", TypeError, names("dim")),
+    ("vo.solve_admm([f], 2, 1.0, 5, 1e-6, 0)", TypeError, None),
 ]
 
 # Inputs that look wrong but are accepted by design (stored or passed on as given); each must
@@ -510,6 +582,18 @@ TOLERATED = [
     "p.update_col_bounds([0], [0, 'extra'], [10, None])",  # entries past indices are ignored
     "p.update_col_costs((0, 0), (-1, -3))",  # the last entry of an index wins
     "p.update_row_bounds(range(2), [-inf, -2], [4, inf])",
+    "vo.stochastic_solve(f, [(0, 1)], [None], max_generations=2, f='a', tol=None, Seed=None)",
+    "vo.stochastic_solve(f, [(nan, nan)], [1, 2], max_generations=2)",
+    "vo.stochastic_solve(f, [(0, 1)], b'ab', max_generations=2)",
+    "vo.stochastic_solve(f, [(0, 1)], [{'probability': 'high'}], max_generations=2)",
+    "vo.stochastic_solve(f, [(0, 1)], [{'probability': 1}, {}], max_generations=2)",
+    "vo.stochastic_solve(f, [(0, 1)], [{'probability': 0}, {'probability': 1e-300}], max_generations=2)",
+    "vo.solve_admm([f], 2, rho=nan)",
+    "vo.solve_admm([f], 2, tol=nan)",
+    "vo.solve_admm([f], 2, rho=-1.0, max_iter=3)",
+    "vo.solve_admm((f, f), 2, tol=inf)",
+    "vo.solve_admm([f] * 3, 0)",
+    "vo.solve_admm([], 3, max_iter=2)",
 ]
 
 
@@ -517,9 +601,11 @@ class Recorder:
     def __init__(self):
         self.calls = 0
 
-    def __call__(self, point):
+    def __call__(self, *args):
         self.calls += 1
-        return sum(v * v for v in point)
+        if isinstance(args[0], float):  # an ADMM subproblem: (rho, target)
+            return args[1]
+        return sum(v * v for v in args[0])  # an objective or a scenario function
 
 
 @pytest.fixture
@@ -564,7 +650,7 @@ def state(w):
 
 @pytest.mark.parametrize("call, exc, expected", ROWS, ids=[row[0] for row in ROWS])
 def test_bad_input_is_refused(world, call, exc, expected):
-    assert issubclass(exc, (TypeError, OverflowError, ValueError))
+    assert issubclass(exc, (TypeError, OverflowError, ValueError, MemoryError))
     with_persistent(world, call)
     before = state(world)
     with pytest.raises(exc) as info:

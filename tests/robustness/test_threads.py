@@ -220,3 +220,45 @@ def test_one_persistent_model_shared_by_two_threads_takes_turns():
     # Every resolve ran on a whole model: the original one, or one of the two changed ones.
     assert all(min(abs(o - a) for a in allowed) <= 1e-7 * abs(allowed[0]) for o in seen)
     assert p.col_costs()[0] == -1.0
+def test_scenario_and_admm_runs_beside_each_other_and_a_solve():
+    scenarios = [{"c": c} for c in (0.5, -1.0, 2.0)]
+
+    def cost(x, s):
+        time.sleep(0)  # offer the interpreter lock to the other threads on every call
+        return sum((v - s["c"]) ** 2 for v in x)
+
+    def prox(c):
+        def step(rho, t):
+            # A subproblem may itself run a search (here a tiny scenario solve) before answering.
+            inner = vo.stochastic_solve(lambda y, s: (y[0] - s) ** 2, [(0, 1)], [c / 10],
+                                        pop_size=4, max_generations=2)
+            return [(c + rho * v) / (1 + rho) + 0.0 * inner.objective for v in t]
+        return step
+
+    subproblems = [prox(c) for c in (1.0, -2.0, 4.0)]
+
+    def scenario_run():
+        return vo.stochastic_solve(cost, [(-3, 3)] * 2, scenarios, max_generations=15, seed=3)
+
+    def admm_run():
+        return vo.solve_admm(subproblems, 5, max_iter=300)
+
+    alone_s, alone_a = scenario_run(), admm_run()
+    runs_s, runs_a = [], []
+    m = chain_lp(2000)
+
+    def scenario_worker():
+        for _ in range(2):
+            runs_s.append(scenario_run())
+
+    def admm_worker():
+        for _ in range(2):
+            runs_a.append(admm_run())
+
+    def solve_worker():
+        for _ in range(2):
+            assert m.solve().status == "optimal"
+
+    assert run_threads(scenario_worker, scenario_worker, admm_worker, admm_worker, solve_worker) == []
+    assert [(r.x, r.history) for r in runs_s] == [(alone_s.x, alone_s.history)] * 4
+    assert runs_a == [alone_a] * 4 and alone_a["converged"] is True
