@@ -204,3 +204,15 @@ def test_var_of_another_model_and_wrong_types(explained):
             call(stranger)
         with pytest.raises(TypeError, match="var"):
             call("x")
+
+
+def test_a_persistent_resolve_carries_no_model_data():
+    m, x, _ = wyndor()
+    r = vo.PersistentHighs.from_model(model=m).resolve()
+    assert r.objective == 36.0
+    assert r.sensitivity() == {"shadow_prices": [], "most_impactful": [], "active_constraints": [],
+                               "variable_bounds": []}
+    with pytest.raises(ValueError, match=NO_DATA):
+        r.why(x)
+    with pytest.raises(ValueError, match=NO_DATA):
+        r.infeasibility_report()
