@@ -313,6 +313,48 @@ def blackbox_failures():
     return op
 
 
+def pareto():
+    def f2(x):
+        return (1 - x[0]) ** 2 + x[-1]
+
+    objectives = [lambda x: x[0], f2]
+
+    def op():
+        for run in (vo.pareto_frontier(objectives, [(0, 1)] * 2, 2),
+                    vo.pareto_frontier(objectives, [(0, 1)] * 2, method="nsga2", pop_size=8, generations=3),
+                    vo.pareto_frontier(objectives + [lambda x: -x[1]], [(0, 1)] * 2, method="nsga3",
+                                       pop_size=8, generations=3, das_dennis_divisions=3)):
+            for d in run:
+                d["x"], d["objectives"]
+    return op
+
+
+def pareto_failures():
+    def boom(x):
+        raise RuntimeError("always fails")
+
+    def op():
+        vo.pareto_frontier([boom, lambda x: "3"], [(0, 1)], method="nsga2", pop_size=6, generations=2)
+        vo.pareto_frontier([lambda x: math.nan, boom, None.__class__], [(0, 1)], pop_size=5,
+                           generations=2, seed="x", das_dennis_divisions=None)
+        raises_any(vo.pareto_frontier, [boom, boom], [(0, 1)], 1)
+        raises(vo.pareto_frontier, [boom], [(0, 1)])
+        raises(vo.pareto_frontier, [boom, 5], [(0, 1)])
+        raises(vo.pareto_frontier, "ab", [(0, 1)])
+        raises(vo.pareto_frontier, [boom, boom], [[0, 1]])
+        raises(vo.pareto_frontier, [boom, boom, boom], [(0, 1)], method="bogus")
+        raises(vo.pareto_frontier, [boom, boom], [(0, 1)], -1)
+    return op
+
+
+def raises_any(f, *args, **kwargs):
+    try:
+        f(*args, **kwargs)
+    except Exception:
+        return
+    raise AssertionError(f"{f} did not raise")
+
+
 PATHS = [
     ("expr: linear arithmetic", expr_linear),
     ("expr: quadratic arithmetic", expr_quadratic),
@@ -335,6 +377,8 @@ PATHS = [
     ("result: getters and errors", result_getters),
     ("blackbox: solve_de, solve_parallel_de", blackbox),
     ("blackbox: failing objectives and errors", blackbox_failures),
+    ("blackbox: pareto_frontier sweep, nsga2, nsga3", pareto),
+    ("blackbox: pareto_frontier failures and errors", pareto_failures),
 ]
 
 

@@ -8,9 +8,24 @@ another NaN; sorts are stable.
 
 import math
 
-from de_reference import XorShift, de, evaluate, random_point
+from de_reference import XorShift, de, random_point
 
 _INF = math.inf
+
+
+def to_float(value):
+    """The C-level float conversion, which unlike float() does not parse text."""
+    if isinstance(value, (str, bytes, bytearray)):
+        raise TypeError("must be real number, not " + type(value).__name__)
+    return float(value)
+
+
+def evaluate(func, point):
+    """One objective call: any failure scores +inf."""
+    try:
+        return to_float(func(list(point)))
+    except BaseException:
+        return _INF
 
 
 def isnan(v):
@@ -339,5 +354,5 @@ def sweep(objectives, bounds, n_points, seed):
             return w * evaluate(f1, x) + (1.0 - w) * evaluate(f2, x)
 
         x, *_ = de(weighted, bounds, 10 * len(bounds), max_generations=200, seed=(seed + 100 + k) % 2**64)
-        out.append({"x": x, "weights": [w, 1.0 - w], "objectives": [float(f1(list(x))), float(f2(list(x)))]})
+        out.append({"x": x, "weights": [w, 1.0 - w], "objectives": [to_float(f1(list(x))), to_float(f2(list(x)))]})
     return out

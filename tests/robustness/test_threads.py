@@ -138,3 +138,33 @@ def test_black_box_runs_beside_a_solve():
     assert run_threads(de_worker, de_worker, solve_worker) == []
     # Threads interleave the objective calls, yet each run is the same run.
     assert [(r.x, r.history) for r in runs] == [(alone.x, alone.history)] * 6
+
+
+def test_pareto_fronts_run_beside_a_solve():
+    def f1(x):
+        return x[0]
+
+    def f2(x):
+        return (1 - x[0]) ** 2 + sum(v * v for v in x[1:])
+
+    def runs():
+        return [vo.pareto_frontier([f1, f2], [(0, 1)] * 3, 6, method="nsga2", generations=40, seed=3),
+                vo.pareto_frontier([f1, f2, lambda x: x[1]], [(0, 1)] * 3, method="nsga3", pop_size=12,
+                                   generations=30, das_dennis_divisions=4),
+                vo.pareto_frontier([f1, f2], [(0, 1)], 3)]
+
+    alone = runs()
+    results = []
+    m = chain_lp(2000)
+
+    def front_worker():
+        for _ in range(2):
+            results.append(runs())
+
+    def solve_worker():
+        for _ in range(3):
+            assert m.solve().status == "optimal"
+
+    assert run_threads(front_worker, front_worker, solve_worker) == []
+    # The objective calls of the two threads interleave, yet every run is the run alone.
+    assert results == [alone] * 4
