@@ -5,8 +5,10 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -56,7 +58,7 @@ inline int64_t order_key(double v) noexcept {
 
 size_t checked_mul(size_t a, size_t b) {
   if (a != 0 && b > std::numeric_limits<size_t>::max() / a) {
-    throw std::length_error("population too large");
+    throw std::length_error("the population does not fit in memory");
   }
   return a * b;
 }
@@ -261,8 +263,9 @@ std::vector<double> das_dennis(size_t m, uint64_t divisions) {
   for (size_t i = 1; i < m; ++i) {
     count = count * (static_cast<unsigned __int128>(h) + i) / i;
     if (count * m > kMaxLatticeDoubles) {
-      throw std::length_error("reference lattice too large for the number of objectives and "
-                              "das_dennis_divisions");
+      throw std::length_error("the reference lattice of " + std::to_string(m) +
+                              " objectives and das_dennis_divisions=" + std::to_string(h) +
+                              " does not fit in memory");
     }
   }
   std::vector<double> points;
@@ -475,7 +478,7 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
   if (m < 2) throw std::invalid_argument("Need at least 2 objectives");
   if (settings.pop_size == 0) return {};
   if (settings.pop_size > std::numeric_limits<size_t>::max() / 4) {
-    throw std::length_error("population too large");
+    throw std::length_error("the population does not fit in memory");
   }
   const size_t p = static_cast<size_t>(settings.pop_size);
 
@@ -483,16 +486,21 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
   // be held fails at once.
   Population pop;
   Population next;
-  pop.reserve(n, m, 2 * p);
-  next.reserve(n, m, 2 * p);
   NonDominatedSorter sorter;
-  sorter.reserve(2 * p, m);
   std::optional<Niching> niching;
-  if (settings.variant == NsgaVariant::nsga3) niching.emplace(m, settings.divisions);
   std::vector<double> spare(n);
   std::vector<size_t> selected;
-  selected.reserve(p);
   std::vector<size_t> split;
+  try {
+    pop.reserve(n, m, 2 * p);
+    next.reserve(n, m, 2 * p);
+    sorter.reserve(2 * p, m);
+    selected.reserve(p);
+    split.reserve(p);
+  } catch (const std::bad_alloc&) {
+    throw std::length_error("the population does not fit in memory");
+  }
+  if (settings.variant == NsgaVariant::nsga3) niching.emplace(m, settings.divisions);
 
   auto evaluate = [&](size_t k) {
     std::span<const double> x = pop.point(k);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,13 @@ Ref nsga_front(const std::vector<Ref>& objectives, const blackbox::SearchBox& bo
   for (const Ref& f : objectives) calls.push_back(PyObjective{f.get()});
   const std::vector<blackbox::ObjectiveRef> refs(calls.begin(), calls.end());
   blackbox::SolverRng rng(seed);
-  const std::vector<blackbox::Individual> front = blackbox::nsga_engine(refs, box, settings, rng);
+  std::vector<blackbox::Individual> front;
+  try {
+    front = blackbox::nsga_engine(refs, box, settings, rng);
+  } catch (const std::length_error& e) {
+    // Raised before any objective call; keep the engine's reason, which MemoryError alone loses.
+    py::raise(PyExc_MemoryError, std::string(kName) + "(): " + e.what());
+  }
 
   Ref out = py::check(PyList_New(0));
   for (const blackbox::Individual& ind : front) {

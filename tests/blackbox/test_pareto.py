@@ -4,48 +4,7 @@ import pytest
 
 import moo_reference as ref
 import velmo_opt as vo
-
-
-class Recorder:
-    """Wraps an objective and keeps every point it was called with, as exact bit patterns."""
-
-    def __init__(self, func):
-        self.func = func
-        self.points = []
-
-    def __call__(self, x):
-        self.points.append(tuple(v.hex() for v in x))
-        return self.func(x)
-
-
-def exact(value):
-    """Floats as bit patterns, recursively, so comparisons see every bit (and NaN == NaN)."""
-    if isinstance(value, float):
-        return value.hex()
-    if isinstance(value, dict):
-        return {k: exact(v) for k, v in value.items()}
-    if isinstance(value, (list, tuple)):
-        return [exact(v) for v in value]
-    return value
-
-
-def zdt1(x):
-    g = 1.0 + 9.0 * sum(x[1:]) / (len(x) - 1)
-    return g * (1.0 - math.sqrt(x[0] / g))
-
-
-def dtlz2(m):
-    def objective(i):
-        def f(x):
-            g = sum((v - 0.5) ** 2 for v in x[m - 1:])
-            value = 1.0 + g
-            for v in x[:m - 1 - i]:
-                value *= math.cos(v * math.pi / 2)
-            if i > 0:
-                value *= math.sin(x[m - 1 - i] * math.pi / 2)
-            return value
-        return f
-    return [objective(i) for i in range(m)]
+from pareto_helpers import Recorder, dtlz2, exact, first, zdt1
 
 
 def plateau(x):
@@ -60,10 +19,6 @@ def fails_above(x):
 
 def nan_above(x):
     return math.nan if x[1] > 0.6 else x[1] - x[0]
-
-
-def first(x):
-    return x[0]
 
 
 def quad(a):
@@ -249,3 +204,17 @@ def test_registration_and_docs():
         "Multi-objective: compute Pareto frontier via epsilon-constraint method.\n"
         "objectives: list of callables, each takes list[float] -> float\n"
         "Returns list of Pareto-optimal solutions.")
+
+
+@pytest.mark.parametrize(
+    "count, options, match",
+    [(2, {"method": "nsga2", "pop_size": 2**62}, "population does not fit"),
+     (2, {"method": "nsga2", "pop_size": 2**40}, "population does not fit"),
+     (15, {}, "lattice of 15 objectives and das_dennis_divisions=12 does not fit"),
+     (3, {"method": "nsga3", "das_dennis_divisions": 2**64 - 1}, "lattice of 3 objectives")],
+)
+def test_runs_too_large_for_memory_fail_before_any_call(count, options, match):
+    calls = Recorder(first)
+    with pytest.raises(MemoryError, match=match):
+        vo.pareto_frontier([calls] + [first] * (count - 1), [(0, 1)] * 2, **options)
+    assert calls.points == []

@@ -19,23 +19,8 @@ import math
 import pytest
 
 import velmo_opt as vo
-from moo_reference import das_dennis, dominates, Individual
-
-
-def g(x):
-    return 1.0 + 9.0 * sum(x[1:]) / (len(x) - 1)
-
-
-def zdt1(x):
-    return g(x) * (1.0 - math.sqrt(x[0] / g(x)))
-
-
-def zdt2(x):
-    return g(x) * (1.0 - (x[0] / g(x)) ** 2)
-
-
-def first(x):
-    return x[0]
+from moo_reference import Individual, das_dennis, dominates
+from pareto_helpers import dtlz2, first, zdt1, zdt2
 
 
 @pytest.mark.parametrize("objective, front", [(zdt1, lambda a: 1 - math.sqrt(a)), (zdt2, lambda a: 1 - a * a)],
@@ -51,19 +36,6 @@ def test_zdt_fronts_are_close_to_the_true_front_and_mutually_non_dominated(objec
     assert sum(gaps) / len(gaps) < 1e-2
     f1s = [d["objectives"][0] for d in result]
     assert min(f1s) < 0.01 and max(f1s) > 0.99  # the whole front, not one end of it
-
-
-def dtlz2(m):
-    def objective(i):
-        def f(x):
-            value = 1.0 + sum((v - 0.5) ** 2 for v in x[m - 1:])
-            for v in x[:m - 1 - i]:
-                value *= math.cos(v * math.pi / 2)
-            if i > 0:
-                value *= math.sin(x[m - 1 - i] * math.pi / 2)
-            return value
-        return f
-    return [objective(i) for i in range(m)]
 
 
 def test_dtlz2_nsga3_points_lie_on_the_sphere_and_reach_every_direction():

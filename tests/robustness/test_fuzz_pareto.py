@@ -15,6 +15,7 @@ from hypothesis import strategies as st
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "blackbox"))
 
 import moo_reference as ref  # noqa: E402
+from pareto_helpers import Recorder, exact  # noqa: E402
 import velmo_opt as vo  # noqa: E402
 
 EXAMPLES = int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300"))
@@ -43,26 +44,6 @@ OBJECTIVES = {
 }
 
 BOXES = [(0, 1), (-1, 1), (1, -1), (0, 0), (nan, 1), (-inf, inf), (0, inf), (-1e308, 1e308), (2, 3)]
-
-
-class Recorder:
-    def __init__(self, func):
-        self.func = func
-        self.points = []
-
-    def __call__(self, x):
-        self.points.append(tuple(v.hex() for v in x))
-        return self.func(x)
-
-
-def exact(value):
-    if isinstance(value, float):
-        return value.hex()
-    if isinstance(value, dict):
-        return {k: exact(v) for k, v in value.items()}
-    if isinstance(value, (list, tuple)):
-        return [exact(v) for v in value]
-    return value
 
 
 def outcome(run):
