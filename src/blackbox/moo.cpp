@@ -492,9 +492,9 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
   std::vector<size_t> selected;
   std::vector<size_t> split;
   try {
+    sorter.reserve(2 * p, m);  // the largest: its size check comes first
     pop.reserve(n, m, 2 * p);
     next.reserve(n, m, 2 * p);
-    sorter.reserve(2 * p, m);
     selected.reserve(p);
     split.reserve(p);
   } catch (const std::bad_alloc&) {
