@@ -88,12 +88,12 @@ void NonDominatedSorter::reserve(size_t capacity, size_t objectives) {
   const size_t words = capacity / 64 + 1;
   bits_.reserve(checked_mul(capacity, words));
   count_.reserve(capacity);
-  if (kVectorRelation && capacity <= kMaxRank16) {
-    ranks_.reserve(checked_mul(capacity + 16, objectives));
-    sorted_.reserve(capacity);
-  } else {
-    keys_.reserve(checked_mul(capacity, objectives));
+  if (kVectorRelation) {
+    const size_t ranked = std::min(capacity, kMaxRank16);
+    ranks_.reserve(checked_mul(ranked + 16, objectives));
+    sorted_.reserve(ranked);
   }
+  if (!kVectorRelation || capacity > kMaxRank16) keys_.reserve(checked_mul(capacity, objectives));
   fronts_.order.reserve(capacity);
   fronts_.starts.reserve(capacity + 1);
 }
