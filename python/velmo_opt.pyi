@@ -197,6 +197,18 @@ def stochastic_solve(
     pop_size: int = ...,
     **kwargs: Any,
 ) -> BlackBoxResult: ...
+def pareto_frontier(
+    objectives: Sequence[_Objective],
+    bounds: _Bounds,
+    n_points: int = 20,
+    *,
+    seed: int = ...,
+    method: str | None = ...,
+    pop_size: int = ...,
+    generations: int = ...,
+    das_dennis_divisions: int = ...,
+    **kwargs: Any,
+) -> list[dict[str, Any]]: ...
 def solve_parallel_de(
     obj_func: _Objective,
     bounds: _Bounds,

@@ -40,6 +40,7 @@ def raises(f, *args, **kwargs):
 
 # ---- fixtures
 
+
 def lp_model():
     m = vo.Model("lp")
     x = m.variable("x", 0, 10)
@@ -77,6 +78,7 @@ def qp_model():
 
 
 # ---- paths: each returns the operation to repeat
+
 
 def expr_linear():
     m, x, y = lp_model()
@@ -401,6 +403,8 @@ def persistent_errors():
         raises(p.update_col_costs, [2 ** 70], [1])
         raises(p.update_matrix_coeffs, [0], [0], [math.inf])
         raises(p.update_matrix_coeffs, [0], [None], [1])
+
+
 def scenario_cost(x, s):
     return (x[0] - s["c"]) ** 2
 
@@ -471,6 +475,48 @@ def admm():
     return op
 
 
+def pareto():
+    def f2(x):
+        return (1 - x[0]) ** 2 + x[-1]
+
+    objectives = [lambda x: x[0], f2]
+
+    def op():
+        for run in (vo.pareto_frontier(objectives, [(0, 1)] * 2, 2),
+                    vo.pareto_frontier(objectives, [(0, 1)] * 2, method="nsga2", pop_size=8, generations=3),
+                    vo.pareto_frontier(objectives + [lambda x: -x[1]], [(0, 1)] * 2, method="nsga3",
+                                       pop_size=8, generations=3, das_dennis_divisions=3)):
+            for d in run:
+                d["x"], d["objectives"]
+    return op
+
+
+def pareto_failures():
+    def boom(x):
+        raise RuntimeError("always fails")
+
+    def op():
+        vo.pareto_frontier([boom, lambda x: "3"], [(0, 1)], method="nsga2", pop_size=6, generations=2)
+        vo.pareto_frontier([lambda x: math.nan, boom, None.__class__], [(0, 1)], pop_size=5,
+                           generations=2, seed="x", das_dennis_divisions=None)
+        raises_any(vo.pareto_frontier, [boom, boom], [(0, 1)], 1)
+        raises(vo.pareto_frontier, [boom], [(0, 1)])
+        raises(vo.pareto_frontier, [boom, 5], [(0, 1)])
+        raises(vo.pareto_frontier, "ab", [(0, 1)])
+        raises(vo.pareto_frontier, [boom, boom], [[0, 1]])
+        raises(vo.pareto_frontier, [boom, boom, boom], [(0, 1)], method="bogus")
+        raises(vo.pareto_frontier, [boom, boom], [(0, 1)], -1)
+    return op
+
+
+def raises_any(f, *args, **kwargs):
+    try:
+        f(*args, **kwargs)
+    except Exception:
+        return
+    raise AssertionError(f"{f} did not raise")
+
+
 PATHS = [
     ("expr: linear arithmetic", expr_linear),
     ("expr: quadratic arithmetic", expr_quadratic),
@@ -500,6 +546,8 @@ PATHS = [
     ("blackbox: failing objectives and errors", blackbox_failures),
     ("blackbox: stochastic_solve and its errors", stochastic),
     ("blackbox: solve_admm and its errors", admm),
+    ("blackbox: pareto_frontier sweep, nsga2, nsga3", pareto),
+    ("blackbox: pareto_frontier failures and errors", pareto_failures),
 ]
 
 

@@ -1,6 +1,7 @@
 // Module entry: creates velmo_opt and registers its classes and functions in their fixed order.
 #include "blackbox/admm_binding.hpp"
 #include "blackbox/blackbox_types.hpp"
+#include "blackbox/moo_binding.hpp"
 #include "blackbox/stochastic_binding.hpp"
 #include "expr/expr_types.hpp"
 #include "modelling/model_type.hpp"
@@ -48,12 +49,12 @@ PyObject* create_module() {
     if (PyModule_AddObjectRef(module.get(), c.name, reinterpret_cast<PyObject*>(*c.type)) < 0) return nullptr;
   }
   // Then the functions, in registration order.
-  // solve_pso, solve_sa, solve_cmaes and pareto_frontier come between solve_de and
-  // stochastic_solve, solve_portfolio between stochastic_solve and solve_parallel_de.
-  const PyMethodDef* functions[] = {&minimize_def,          &maximize_def,         &sum_def,
-                                    &sin_def,               &cos_def,              &sqrt_def,
-                                    &solve_de_def,          &stochastic_solve_def, &solve_parallel_de_def,
-                                    &solve_admm_def};
+  // solve_pso, solve_sa and solve_cmaes come between solve_de and pareto_frontier,
+  // solve_portfolio between stochastic_solve and solve_parallel_de.
+  const PyMethodDef* functions[] = {&minimize_def,          &maximize_def,        &sum_def,
+                                    &sin_def,               &cos_def,             &sqrt_def,
+                                    &solve_de_def,          &pareto_frontier_def, &stochastic_solve_def,
+                                    &solve_parallel_de_def, &solve_admm_def};
   size_t k = 0;
   for (const PyMethodDef* f : functions) module_functions[k++] = *f;
   module_functions[k] = {nullptr, nullptr, 0, nullptr};

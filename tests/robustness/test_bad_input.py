@@ -50,6 +50,13 @@ NOT_CALLABLE = "scenario_func must be callable"
 SUBPROBLEMS = "subproblems must be callables"
 SUM_TEXT = "scenario probabilities must sum to a positive finite number, got "
 NEGATIVE = "scenario probabilities must be non-negative numbers, got "
+CALLABLES = "objectives must be callables"
+TWO_OBJECTIVES = "Need at least 2 objectives"
+
+
+def method_text(method):
+    return (f'pareto_frontier(): method must be "nsga2" or "nsga3" with three or more objectives, '
+            f'got "{method}"')
 
 
 def pop_size_text(k):
@@ -527,6 +534,36 @@ ROWS = [
     ("vo.solve_admm([f], 2, verbose=True)", TypeError, names("verbose")),
     ("vo.solve_admm([f], 2, dim=3)", TypeError, names("dim")),
     ("vo.solve_admm([f], 2, 1.0, 5, 1e-6, 0)", TypeError, None),
+    # ---- pareto_frontier: refused before any objective is called
+    ("vo.pareto_frontier()", TypeError, names("objectives")),
+    ("vo.pareto_frontier([f, f])", TypeError, names("bounds")),
+    ("vo.pareto_frontier(f, [(0, 1)])", TypeError, names("objectives")),
+    ("vo.pareto_frontier(None, [(0, 1)])", TypeError, names("objectives")),
+    ("vo.pareto_frontier('ff', [(0, 1)])", TypeError, names("objectives")),
+    ("vo.pareto_frontier({0: f, 1: f}, [(0, 1)])", TypeError, names("objectives")),
+    ("vo.pareto_frontier((g for g in [f, f]), [(0, 1)])", TypeError, names("objectives")),
+    ("vo.pareto_frontier([f, 5], [(0, 1)])", TypeError, CALLABLES),
+    ("vo.pareto_frontier([None, f], [(0, 1)])", TypeError, CALLABLES),
+    ("vo.pareto_frontier(b'ab', [(0, 1)])", TypeError, CALLABLES),
+    ("vo.pareto_frontier([], [(0, 1)])", ValueError, TWO_OBJECTIVES),
+    ("vo.pareto_frontier([f], [(0, 1)], method='nsga2')", ValueError, TWO_OBJECTIVES),
+    ("vo.pareto_frontier((f,), [(0, 1)])", ValueError, TWO_OBJECTIVES),
+    ("vo.pareto_frontier([f], 'ab')", TypeError, names("bounds")),
+    ("vo.pareto_frontier([f, f], None)", TypeError, names("bounds")),
+    ("vo.pareto_frontier([f, f], [[0, 1]])", TypeError, names("bounds")),
+    ("vo.pareto_frontier([f, f], [(0, 1, 2)])", TypeError, names("bounds")),
+    ("vo.pareto_frontier([f, f], [(0, 'a')])", TypeError, names("bounds")),
+    ("vo.pareto_frontier([f, f], [(0, 10 ** 400)])", OverflowError, names("bounds")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], -1)", OverflowError, names("n_points")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], 2 ** 64)", OverflowError, names("n_points")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], None)", TypeError, names("n_points")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], 2.0)", TypeError, names("n_points")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], n_points='3')", TypeError, names("n_points")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], 3, 4)", TypeError, None),
+    ("vo.pareto_frontier([f, f], [(0, 1)], objectives=[f, f])", TypeError, names("objectives")),
+    ("vo.pareto_frontier([f, f], [])", ValueError, NO_BOUNDS),  # the sweep runs DE
+    ("vo.pareto_frontier([f, f, f], [(0, 1)], method='weighted')", ValueError, method_text("weighted")),
+    ("vo.pareto_frontier([f, f, f, f], [(0, 1)], method='NSGA-III')", ValueError, method_text("NSGA-III")),
 ]
 
 # Inputs that look wrong but are accepted by design (stored or passed on as given); each must
@@ -594,6 +631,18 @@ TOLERATED = [
     "vo.solve_admm((f, f), 2, tol=inf)",
     "vo.solve_admm([f] * 3, 0)",
     "vo.solve_admm([], 3, max_iter=2)",
+    # pareto_frontier forgives options that do not convert, and runs over odd boxes
+    "vo.pareto_frontier([f, f], [(0, 1)], 0)",
+    "vo.pareto_frontier([f, f], [], 0)",
+    "vo.pareto_frontier([f, f], [(0, 1)], 2, seed='x', method=None, pop_size=None)",
+    "vo.pareto_frontier([f, f, f], [(0, 1)], 0, pop_size='big', generations=None, das_dennis_divisions=-1)",
+    "vo.pareto_frontier([f, f, f, f], [(0, 1)], 1, generations=2, das_dennis_divisions=0)",
+    "vo.pareto_frontier([f, f], [(nan, nan)], 1, method='nsga2', generations=2, seed=2 ** 64)",
+    "vo.pareto_frontier([f, f], [(inf, -inf)], method='Nsga3', pop_size=4, generations=3)",
+    "vo.pareto_frontier([f, f], [(-1e308, 1e308)] * 2, 2, method='nsga2', generations=2)",
+    "vo.pareto_frontier([f, f], [], method='nsga2', pop_size=4, generations=2)",
+    "vo.pareto_frontier([lambda x: nan, lambda x: 1 / 0], [(0, 1)], 1, method='nsga2', generations=2)",
+    "vo.pareto_frontier([f, f], [(0, 1)], 1, unknown_option=None, Method='nsga3')",
 ]
 
 

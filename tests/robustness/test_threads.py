@@ -220,6 +220,8 @@ def test_one_persistent_model_shared_by_two_threads_takes_turns():
     # Every resolve ran on a whole model: the original one, or one of the two changed ones.
     assert all(min(abs(o - a) for a in allowed) <= 1e-7 * abs(allowed[0]) for o in seen)
     assert p.col_costs()[0] == -1.0
+
+
 def test_scenario_and_admm_runs_beside_each_other_and_a_solve():
     scenarios = [{"c": c} for c in (0.5, -1.0, 2.0)]
 
@@ -262,3 +264,33 @@ def test_scenario_and_admm_runs_beside_each_other_and_a_solve():
     assert run_threads(scenario_worker, scenario_worker, admm_worker, admm_worker, solve_worker) == []
     assert [(r.x, r.history) for r in runs_s] == [(alone_s.x, alone_s.history)] * 4
     assert runs_a == [alone_a] * 4 and alone_a["converged"] is True
+
+
+def test_pareto_fronts_run_beside_a_solve():
+    def f1(x):
+        return x[0]
+
+    def f2(x):
+        return (1 - x[0]) ** 2 + sum(v * v for v in x[1:])
+
+    def runs():
+        return [vo.pareto_frontier([f1, f2], [(0, 1)] * 3, 6, method="nsga2", generations=40, seed=3),
+                vo.pareto_frontier([f1, f2, lambda x: x[1]], [(0, 1)] * 3, method="nsga3", pop_size=12,
+                                   generations=30, das_dennis_divisions=4),
+                vo.pareto_frontier([f1, f2], [(0, 1)], 3)]
+
+    alone = runs()
+    results = []
+    m = chain_lp(2000)
+
+    def front_worker():
+        for _ in range(2):
+            results.append(runs())
+
+    def solve_worker():
+        for _ in range(3):
+            assert m.solve().status == "optimal"
+
+    assert run_threads(front_worker, front_worker, solve_worker) == []
+    # The objective calls of the two threads interleave, yet every run is the run alone.
+    assert results == [alone] * 4
