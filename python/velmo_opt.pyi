@@ -6,6 +6,8 @@ _Linear = Union["Var", "Expr"]
 _Operand = Union["Var", "Expr", "QuadExpr", "NlExpr", _Number]
 _Objective = Callable[[list[float]], SupportsFloat]
 _Bounds = Sequence[tuple[SupportsFloat, SupportsFloat]]
+# Anything with submit(fn, *args) returning futures: concurrent.futures, Dask, Ray.
+_Executor = Any
 
 @final
 class Model:
@@ -195,6 +197,7 @@ def stochastic_solve(
     max_generations: int = ...,
     seed: int = ...,
     pop_size: int = ...,
+    executor: _Executor | None = ...,
     **kwargs: Any,
 ) -> BlackBoxResult: ...
 def pareto_frontier(
@@ -207,6 +210,7 @@ def pareto_frontier(
     pop_size: int = ...,
     generations: int = ...,
     das_dennis_divisions: int = ...,
+    executor: _Executor | None = ...,
     **kwargs: Any,
 ) -> list[dict[str, Any]]: ...
 def solve_parallel_de(
@@ -224,4 +228,6 @@ def solve_admm(
     rho: SupportsFloat = 1.0,
     max_iter: int = 200,
     tol: SupportsFloat = 1e-6,
+    *,
+    executor: _Executor | None = None,
 ) -> dict[str, Any]: ...

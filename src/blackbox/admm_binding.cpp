@@ -1,6 +1,8 @@
 // Binding of solve_admm: Python subproblems as the loop's local steps, and the result dict.
 #include "blackbox/admm_binding.hpp"
 
+#include "blackbox/executor.hpp"
+
 #include "blackbox/parallel.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
@@ -26,7 +28,8 @@ Ref numpy_if_loaded() {
 
 class PySubproblems final : public blackbox::LocalSteps {
  public:
-  explicit PySubproblems(std::vector<Ref> funcs) : funcs_(std::move(funcs)), numpy_(numpy_if_loaded()) {
+  PySubproblems(std::vector<Ref> funcs, std::optional<Executor>& executor)
+      : funcs_(std::move(funcs)), numpy_(numpy_if_loaded()), executor_(executor) {
     if (numpy_) {
       ndarray_ = Ref::steal(PyObject_GetAttrString(numpy_.get(), "ndarray"));
       if (!ndarray_) PyErr_Clear();
@@ -49,6 +52,30 @@ class PySubproblems final : public blackbox::LocalSteps {
     }
     PyErr_Clear();
     return false;
+  }
+
+  bool batched() const noexcept override { return executor_.has_value(); }
+
+  // The iteration's subproblem calls side by side through the executor, collected in
+  // subproblem order; answers are read as one by one.
+  void solve_all(double rho, std::span<const double> targets, std::span<double> xs, size_t dim,
+                 std::span<char> ok) override {
+    const pycall::GilEnsure gil;
+    Ref rho_obj = py::float_obj(rho);
+    for (size_t i = 0; i < funcs_.size(); ++i) {
+      Ref list = py::float_list(targets.subspan(i * dim, dim));
+      Ref args = py::check(PyTuple_Pack(2, rho_obj.get(), list.get()));
+      executor_->submit(funcs_[i].get(), args.get());
+    }
+    executor_->collect([&](size_t i, PyObject* answer) {
+      ok[i] = answer != nullptr && read_point(answer, xs.subspan(i * dim, dim));
+      if (ok[i]) return;
+      if (PyErr_Occurred() &&
+          (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit))) {
+        throw py::ErrorAlreadySet{};
+      }
+      PyErr_Clear();
+    });
   }
 
  private:
@@ -95,6 +122,7 @@ class PySubproblems final : public blackbox::LocalSteps {
   std::vector<Ref> funcs_;
   Ref numpy_;
   Ref ndarray_;
+  std::optional<Executor>& executor_;
 };
 
 void set_item(PyObject* dict, const char* key, Ref value) {
@@ -104,7 +132,9 @@ void set_item(PyObject* dict, const char* key, Ref value) {
 PyObject* solve_admm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     const char* fname = "solve_admm";
-    py::Args a(fname, {"subproblems", "dim", "rho", "max_iter", "tol"}, 2, args, nargs, kwnames);
+    // executor is keyword-only, as the text signature says.
+    if (nargs > 5) py::raise(PyExc_TypeError, "solve_admm() takes at most 5 positional arguments");
+    py::Args a(fname, {"subproblems", "dim", "rho", "max_iter", "tol", "executor"}, 2, args, nargs, kwnames);
     std::vector<Ref> funcs = py::to_object_list(a[0], fname, "subproblems");
     for (const Ref& f : funcs) {
       if (!PyCallable_Check(f.get())) py::raise(PyExc_TypeError, "subproblems must be callables");
@@ -114,8 +144,12 @@ PyObject* solve_admm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     settings.rho = a.real(2, 1.0);
     settings.max_iter = a.has(3) ? a.count(3) : 200;
     settings.tol = a.real(4, 1e-6);
+    std::optional<Executor> executor = Executor::from_option(a[5], fname);
+    if (executor) {
+      for (const Ref& f : funcs) executor->check_sendable(f.get(), "a subproblem");
+    }
 
-    PySubproblems steps(std::move(funcs));
+    PySubproblems steps(std::move(funcs), executor);
     const blackbox::AdmmOutcome out = blackbox::admm_consensus(steps, settings);
 
     Ref result = py::check(PyDict_New());
@@ -133,8 +167,11 @@ PyObject* solve_admm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 
 PyMethodDef solve_admm_def = {
     "solve_admm", py::fastcall<solve_admm>(), py::kFastcallFlags,
-    "solve_admm(subproblems, dim, rho=1.0, max_iter=200, tol=1e-6)\n--\n\n"
+    "solve_admm(subproblems, dim, rho=1.0, max_iter=200, tol=1e-6, *, executor=None)\n--\n\n"
     "ADMM consensus solver for decomposable problems.\n"
-    "subproblems: list of callables, each takes (rho: float, target: list[float]) -> list[float]"};
+    "subproblems: list of callables, each takes (rho: float, target: list[float]) -> list[float]\n"
+    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
+    "executor, Dask's client.get_executor()); the subproblems of each iteration run through it\n"
+    "side by side, with the same results as without."};
 
 }  // namespace velmo::binding

@@ -159,17 +159,19 @@ std::vector<double> scenario_weights(std::span<const double> probabilities) {
 double scenario_mean(ScenarioTerms& terms, std::span<const double> weights,
                      std::span<const double> x) {
   const size_t n = terms.count();
+  // Per evaluation: a scenario call may itself run a stochastic solve on this thread.
+  std::vector<double> t(n);
+  terms.all_terms(x, t);
   double sum = 0.0;
   if (weights.empty()) {
-    for (size_t s = 0; s < n; ++s) sum += terms.term(s, x);
+    for (size_t s = 0; s < n; ++s) sum += t[s];
     return sum / static_cast<double>(n);
   }
   bool failed = false;
   for (size_t s = 0; s < n; ++s) {
-    const double t = terms.term(s, x);
     if (weights[s] != 0.0) {
-      sum += weights[s] * t;
-    } else if (t == kInf) {
+      sum += weights[s] * t[s];
+    } else if (t[s] == kInf) {
       failed = true;  // 0 * inf would be NaN; a failure counts in any scenario
     }
   }

@@ -122,6 +122,11 @@ class ScenarioTerms {
  public:
   virtual size_t count() const noexcept = 0;
   virtual double term(size_t scenario, std::span<const double> x) = 0;
+  // Every scenario's term of x into out (length count()), in scenario order; an
+  // implementation may compute them side by side.
+  virtual void all_terms(std::span<const double> x, std::span<double> out) {
+    for (size_t s = 0; s < out.size(); ++s) out[s] = term(s, x);
+  }
 
  protected:
   ~ScenarioTerms() = default;

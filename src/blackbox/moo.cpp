@@ -472,7 +472,7 @@ class Niching {
 
 std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
                                     const SearchBox& box, const NsgaSettings& settings,
-                                    SolverRng& rng) {
+                                    SolverRng& rng, PointBatch* batch) {
   const size_t m = objectives.size();
   const size_t n = box.dim();
   if (m < 2) throw std::invalid_argument("Need at least 2 objectives");
@@ -502,10 +502,20 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
   }
   if (settings.variant == NsgaVariant::nsga3) niching.emplace(m, settings.divisions);
 
-  auto evaluate = [&](size_t k) {
-    std::span<const double> x = pop.point(k);
-    std::span<double> f = pop.values(k);
-    for (size_t j = 0; j < m; ++j) f[j] = objectives[j](x);
+  // Points [first, last) of the population, made before any of them is evaluated.
+  std::vector<std::span<const double>> batch_points;
+  auto evaluate = [&](size_t first, size_t last) {
+    if (batch == nullptr) {
+      for (size_t k = first; k < last; ++k) {
+        std::span<const double> x = pop.point(k);
+        std::span<double> f = pop.values(k);
+        for (size_t j = 0; j < m; ++j) f[j] = objectives[j](x);
+      }
+      return;
+    }
+    batch_points.clear();
+    for (size_t k = first; k < last; ++k) batch_points.push_back(pop.point(k));
+    batch->evaluate(batch_points, pop.f_range(first, last));
   };
   auto sort_and_crowd = [&]() -> const Fronts& {
     const Fronts& fronts = sorter.sort(pop);
@@ -520,29 +530,29 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
     return a_wins ? a : b;
   };
 
-  for (size_t k = 0; k < p; ++k) {
-    random_point(rng, box, pop.point(k));
-    evaluate(k);
-    pop.size = k + 1;
-  }
+  for (size_t k = 0; k < p; ++k) random_point(rng, box, pop.point(k));
+  evaluate(0, p);
+  pop.size = p;
   const Fronts* fronts = &sort_and_crowd();
 
   for (uint64_t g = 0; g < settings.generations; ++g) {
-    while (pop.size < 2 * p) {
+    // Parents are drawn from the first p only, so the offspring can all be made first.
+    size_t made = pop.size;
+    while (made < 2 * p) {
       const size_t a = tournament();
       const size_t b = tournament();
-      std::span<double> child = pop.point(pop.size);
+      std::span<double> child = pop.point(made);
       sbx_crossover(pop.point(a), pop.point(b), child, spare, box, rng);
       polynomial_mutation(child, box, rng);
       polynomial_mutation(spare, box, rng);
-      evaluate(pop.size);
-      ++pop.size;
-      if (pop.size < 2 * p) {  // otherwise the second child is dropped unevaluated
-        std::copy(spare.begin(), spare.end(), pop.point(pop.size).begin());
-        evaluate(pop.size);
-        ++pop.size;
+      ++made;
+      if (made < 2 * p) {  // otherwise the second child is dropped unevaluated
+        std::copy(spare.begin(), spare.end(), pop.point(made).begin());
+        ++made;
       }
     }
+    evaluate(pop.size, made);
+    pop.size = made;
 
     const Fronts& all = sorter.sort(pop);
     selected.clear();

@@ -46,6 +46,10 @@ struct Population {
   std::span<const double> values(size_t k) const noexcept {
     return std::span<const double>(f).subspan(k * m, m);
   }
+  // The values of individuals [first, last), individual by individual.
+  std::span<double> f_range(size_t first, size_t last) noexcept {
+    return std::span<double>(f).subspan(first * m, (last - first) * m);
+  }
 };
 
 // Fronts of a sort, stored once for all: front k is order[starts[k] .. starts[k+1]).
@@ -116,13 +120,27 @@ struct NsgaSettings {
   NsgaVariant variant = NsgaVariant::nsga2;
 };
 
+// Evaluates the points of one batch side by side (an executor behind the binding):
+// values[k * m + j] is objective j at points[k]. The engine makes every point of a batch
+// before it asks for their values, so the points and the order of the calls are those of the
+// one-by-one run.
+class PointBatch {
+ public:
+  virtual void evaluate(std::span<const std::span<const double>> points, std::span<double> values) = 0;
+
+ protected:
+  ~PointBatch() = default;
+};
+
 // Evolves settings.pop_size individuals for settings.generations generations and returns
 // the first non-dominated front of the final population, in front order. Objective m of a
 // point is objectives[m](x); the objectives are called in order for every evaluated point.
 // Throws std::invalid_argument for fewer than two objectives and std::length_error when the
 // population cannot be held in memory, both before any objective call.
+// With `batch`, each generation's points (the initial population, then the offspring) go to
+// it as one batch instead of to `objectives` one by one.
 std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
                                     const SearchBox& box, const NsgaSettings& settings,
-                                    SolverRng& rng);
+                                    SolverRng& rng, PointBatch* batch = nullptr);
 
 }  // namespace velmo::blackbox

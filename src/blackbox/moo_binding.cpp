@@ -3,9 +3,11 @@
 #include "blackbox/moo_binding.hpp"
 
 #include "blackbox/blackbox_types.hpp"
+#include "blackbox/executor.hpp"
 #include "blackbox/moo.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
+#include "solve/arrays.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -96,8 +98,37 @@ Ref weighted_sum_sweep(PyObject* f1, PyObject* f2, const blackbox::SearchBox& bo
   return out;
 }
 
+// One generation's objective calls, submitted point by point and objective by objective (the
+// one-by-one order) and collected in that order.
+class ExecutorPoints final : public blackbox::PointBatch {
+ public:
+  ExecutorPoints(Executor& executor, const std::vector<Ref>& objectives)
+      : executor_(executor), objectives_(objectives) {}
+
+  void evaluate(std::span<const std::span<const double>> points, std::span<double> values) override {
+    const pycall::GilEnsure gil;
+    for (std::span<const double> x : points) {
+      for (const Ref& f : objectives_) {
+        Ref list = py::float_list(x);  // a list of its own per call, as one by one
+        Ref args = py::check(PyTuple_Pack(1, list.get()));
+        executor_.submit(f.get(), args.get());
+      }
+    }
+    executor_.collect([&](size_t k, PyObject* answer) { values[k] = score_answer(answer); });
+  }
+
+ private:
+  Executor& executor_;
+  const std::vector<Ref>& objectives_;
+};
+
 Ref nsga_front(const std::vector<Ref>& objectives, const blackbox::SearchBox& box,
-               const blackbox::NsgaSettings& settings, uint64_t seed) {
+               const blackbox::NsgaSettings& settings, uint64_t seed, std::optional<Executor>& executor) {
+  std::optional<ExecutorPoints> batch;
+  if (executor) {
+    for (const Ref& f : objectives) executor->check_sendable(f.get(), "an objective");
+    batch.emplace(*executor, objectives);
+  }
   std::vector<PyObjective> calls;
   calls.reserve(objectives.size());
   for (const Ref& f : objectives) calls.push_back(PyObjective{f.get()});
@@ -105,7 +136,7 @@ Ref nsga_front(const std::vector<Ref>& objectives, const blackbox::SearchBox& bo
   blackbox::SolverRng rng(seed);
   std::vector<blackbox::Individual> front;
   try {
-    front = blackbox::nsga_engine(refs, box, settings, rng);
+    front = blackbox::nsga_engine(refs, box, settings, rng, batch ? &*batch : nullptr);
   } catch (const std::length_error& e) {
     // Raised before any objective call; keep the engine's reason, which MemoryError alone loses.
     py::raise(PyExc_MemoryError, std::string(kName) + "(): " + e.what());
@@ -135,6 +166,9 @@ PyObject* pareto_frontier(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     if (m < 2) py::raise(PyExc_ValueError, "Need at least 2 objectives");
 
     PyObject* kw = a.kwargs();
+    // Ours, not one of the forgiving options: an object that cannot run calls is refused.
+    std::optional<Executor> executor =
+        Executor::from_option(kw ? PyDict_GetItemString(kw, "executor") : nullptr, kName);
     const uint64_t seed = lenient_option<uint64_t>(kw, "seed").value_or(42);
     const std::optional<std::string> method = lenient_option<std::string>(kw, "method");
     Mode mode = m == 2 ? Mode::weighted_sum : m == 3 ? Mode::nsga2 : Mode::nsga3;
@@ -170,7 +204,7 @@ PyObject* pareto_frontier(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     settings.pop_size = pop_size ? std::max<uint64_t>(*pop_size, 4) : fallback;
     settings.generations = lenient_option<uint64_t>(kw, "generations").value_or(250);
     settings.divisions = lenient_option<uint64_t>(kw, "das_dennis_divisions").value_or(12);
-    return nsga_front(objectives, box, settings, seed).release();
+    return nsga_front(objectives, box, settings, seed, executor).release();
   });
 }
 
@@ -181,6 +215,10 @@ PyMethodDef pareto_frontier_def = {
     "pareto_frontier(objectives, bounds, n_points=20, **kwargs)\n--\n\n"
     "Multi-objective: compute Pareto frontier via epsilon-constraint method.\n"
     "objectives: list of callables, each takes list[float] -> float\n"
-    "Returns list of Pareto-optimal solutions."};
+    "Returns list of Pareto-optimal solutions.\n"
+    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
+    "executor, Dask's client.get_executor()); the NSGA modes evaluate each generation's points\n"
+    "through it, with the same results as without. The weighted-sum sweep stays serial: each\n"
+    "of its differential-evolution steps depends on the value before it."};
 
 }  // namespace velmo::binding

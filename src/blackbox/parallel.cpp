@@ -35,13 +35,16 @@ AdmmOutcome admm_consensus(LocalSteps& steps, const AdmmSettings& settings) {
   if (dim > kMaxDoubles / 4 || (n != 0 && dim * 2 > (kMaxDoubles - dim * 3) / n)) {
     throw std::length_error("consensus vectors too large");
   }
-  check_fits_in_memory((2 * n + 3) * dim);
+  const bool batched = steps.batched();
+  check_fits_in_memory(((batched ? 3 : 2) * n + 3) * dim);
   AdmmOutcome out;
   out.z.assign(dim, 0.0);
   std::vector<double> z_old(dim);
   std::vector<double> target(dim);
   std::vector<double> xs(n * dim, 0.0);
   std::vector<double> us(n * dim, 0.0);
+  std::vector<double> targets(batched ? n * dim : 0);  // every subproblem's target at once
+  std::vector<char> ok(batched ? n : 0);
   auto local = [&](std::vector<double>& v, size_t i) {
     return std::span<double>(v).subspan(i * dim, dim);
   };
@@ -51,11 +54,23 @@ AdmmOutcome admm_consensus(LocalSteps& steps, const AdmmSettings& settings) {
   for (uint64_t k = 1; k <= settings.max_iter; ++k) {
     std::copy(z.begin(), z.end(), z_old.begin());
     // Every subproblem sees the same z and the duals of the previous iteration.
-    for (size_t i = 0; i < n; ++i) {
-      std::span<double> u = local(us, i);
-      for (size_t j = 0; j < dim; ++j) target[j] = z[j] - u[j];
-      std::span<double> x = local(xs, i);
-      if (!steps.solve(i, rho, target, x)) std::fill(x.begin(), x.end(), 0.0);
+    if (batched) {
+      for (size_t i = 0; i < n; ++i) {
+        std::span<double> u = local(us, i);
+        std::span<double> t = local(targets, i);
+        for (size_t j = 0; j < dim; ++j) t[j] = z[j] - u[j];
+      }
+      steps.solve_all(rho, targets, xs, dim, ok);
+      for (size_t i = 0; i < n; ++i) {
+        if (!ok[i]) std::fill(local(xs, i).begin(), local(xs, i).end(), 0.0);
+      }
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        std::span<double> u = local(us, i);
+        for (size_t j = 0; j < dim; ++j) target[j] = z[j] - u[j];
+        std::span<double> x = local(xs, i);
+        if (!steps.solve(i, rho, target, x)) std::fill(x.begin(), x.end(), 0.0);
+      }
     }
     for (size_t j = 0; j < dim; ++j) {
       double sum = 0.0;

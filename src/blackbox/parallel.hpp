@@ -17,6 +17,18 @@ class LocalSteps {
   virtual size_t count() const noexcept = 0;
   virtual bool solve(size_t subproblem, double rho, std::span<const double> target,
                      std::span<double> x) = 0;
+  // Whether the loop should hand each iteration's steps over together (solve_all) rather than
+  // one by one (solve).
+  virtual bool batched() const noexcept { return false; }
+  // Every step of one iteration: block i (dim long) of targets and xs is subproblem i's;
+  // ok[i] is false where that step failed. The targets depend only on the previous
+  // iteration, so the steps are independent.
+  virtual void solve_all(double rho, std::span<const double> targets, std::span<double> xs, size_t dim,
+                         std::span<char> ok) {
+    for (size_t i = 0; i < ok.size(); ++i) {
+      ok[i] = solve(i, rho, targets.subspan(i * dim, dim), xs.subspan(i * dim, dim));
+    }
+  }
 
  protected:
   ~LocalSteps() = default;

@@ -2,6 +2,7 @@
 #include "blackbox/stochastic_binding.hpp"
 
 #include "blackbox/blackbox_types.hpp"
+#include "blackbox/executor.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "solve/arrays.hpp"
@@ -27,7 +28,8 @@ PyMethodDef call_scenario_def = {"scenario_call", call_scenario, METH_O, nullptr
 
 class PyScenarios final : public blackbox::ScenarioTerms {
  public:
-  PyScenarios(PyObject* func, const std::vector<Ref>& scenarios) {
+  PyScenarios(PyObject* func, const std::vector<Ref>& scenarios, std::optional<Executor>& executor)
+      : func_(func), scenarios_(scenarios), executor_(executor) {
     calls_.reserve(scenarios.size());
     for (const Ref& s : scenarios) {
       Ref pair = py::check(PyTuple_Pack(2, func, s.get()));
@@ -38,8 +40,23 @@ class PyScenarios final : public blackbox::ScenarioTerms {
   double term(size_t scenario, std::span<const double> x) override {
     return evaluate_point(calls_[scenario].get(), x);
   }
+  // With an executor, the point's scenario calls run side by side: scenario_func(x, s) for
+  // every s, each with a list of its own, collected in scenario order.
+  void all_terms(std::span<const double> x, std::span<double> out) override {
+    if (!executor_) return ScenarioTerms::all_terms(x, out);
+    const pycall::GilEnsure gil;
+    for (const Ref& s : scenarios_) {
+      Ref list = py::float_list(x);
+      Ref args = py::check(PyTuple_Pack(2, list.get(), s.get()));
+      executor_->submit(func_, args.get());
+    }
+    executor_->collect([&](size_t k, PyObject* answer) { out[k] = score_answer(answer); });
+  }
 
  private:
+  PyObject* func_;
+  const std::vector<Ref>& scenarios_;
+  std::optional<Executor>& executor_;
   std::vector<Ref> calls_;
 };
 
@@ -91,7 +108,10 @@ PyObject* stochastic_solve(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         weights = blackbox::scenario_weights(*p);
       }
     }
-    PyScenarios terms(a[0], scenarios);
+    std::optional<Executor> executor =
+        Executor::from_option(kw ? PyDict_GetItemString(kw, "executor") : nullptr, fname);
+    if (executor) executor->check_sendable(a[0], "scenario_func");
+    PyScenarios terms(a[0], scenarios, executor);
     blackbox::SolverRng rng(seed);
     return make_result(blackbox::stochastic_engine(terms, weights, box, settings, rng)).release();
   });
@@ -105,6 +125,10 @@ PyMethodDef stochastic_solve_def = {
     "Scenario-based stochastic optimisation.\n"
     "Solves: min E[f(x, scenario)] over scenarios.\n"
     "scenario_func: callable(x: list[float], scenario: dict) -> float\n"
-    "scenarios: list of dicts, each representing a scenario with probability"};
+    "scenarios: list of dicts, each representing a scenario with probability\n"
+    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
+    "executor, Dask's client.get_executor()); the scenario calls of each point run through it,\n"
+    "with the same results as without. The search itself stays serial: each differential-\n"
+    "evolution step depends on the value of the one before it."};
 
 }  // namespace velmo::binding

@@ -269,7 +269,8 @@ def test_lasso_split_across_examples():
 def test_registration_and_docs():
     names = list(vo.__dict__)
     assert names[-1] == "solve_admm" or names.index("solve_admm") > names.index("solve_parallel_de")
-    assert vo.solve_admm.__text_signature__ == "(subproblems, dim, rho=1.0, max_iter=200, tol=1e-6)"
-    assert vo.solve_admm.__doc__ == (
+    assert vo.solve_admm.__text_signature__ == "(subproblems, dim, rho=1.0, max_iter=200, tol=1e-6, *, executor=None)"
+    assert vo.solve_admm.__doc__.startswith(
         "ADMM consensus solver for decomposable problems.\n"
-        "subproblems: list of callables, each takes (rho: float, target: list[float]) -> list[float]")
+        "subproblems: list of callables, each takes (rho: float, target: list[float]) -> list[float]\n"
+        "executor: ")

@@ -1,0 +1,99 @@
+// Submitting independent evaluations to an executor and collecting them in order.
+#include "blackbox/executor.hpp"
+
+#include "module/args.hpp"
+#include "solve/arrays.hpp"
+
+#include <limits>
+#include <string>
+
+namespace velmo::binding {
+
+using py::Ref;
+
+namespace {
+// The user asking to stop (Ctrl-C, sys.exit) ends a run; every other failure scores.
+bool stopping_now() noexcept {
+  return PyErr_Occurred() != nullptr &&
+         (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit));
+}
+}  // namespace
+
+std::optional<Executor> Executor::from_option(PyObject* value, const char* fname) {
+  if (value == nullptr || value == Py_None) return std::nullopt;
+  PyObject* submit = PyObject_GetAttrString(value, "submit");
+  if (submit == nullptr || !PyCallable_Check(submit)) {
+    Py_XDECREF(submit);
+    PyErr_Clear();
+    py::raise(PyExc_TypeError, std::string(fname) + "(): argument 'executor' must have a submit(fn, *args) method "
+                                   "(a concurrent.futures executor), not " + py::type_name(value));
+  }
+  return Executor(Ref::borrow(value), Ref::steal(submit));
+}
+
+void Executor::check_sendable(PyObject* fn, const char* what) const {
+  Ref futures = pycall::import("concurrent.futures");
+  Ref process_pool = pycall::attr(futures.get(), "ProcessPoolExecutor");
+  const int is_pool = PyObject_IsInstance(executor_.get(), process_pool.get());
+  if (is_pool < 0) throw py::ErrorAlreadySet{};
+  if (is_pool == 0) return;
+  Ref pickle = pycall::import("pickle");
+  Ref dumps = pycall::attr(pickle.get(), "dumps");
+  PyObject* done = PyObject_CallFunctionObjArgs(dumps.get(), fn, static_cast<PyObject*>(nullptr));
+  if (done != nullptr) {
+    Py_DECREF(done);
+    return;
+  }
+  // Keep the pickler's exception type; say what could not be sent and why it must be.
+  PyObject *type = nullptr, *value = nullptr, *trace = nullptr;
+  PyErr_Fetch(&type, &value, &trace);
+  PyErr_NormalizeException(&type, &value, &trace);
+  Ref t = Ref::steal(type), v = Ref::steal(value), tb = Ref::steal(trace);
+  Ref text = Ref::steal(v ? PyObject_Str(v.get()) : nullptr);
+  PyErr_Clear();
+  std::string message = std::string(what) +
+                        " cannot be sent to the process pool's workers, which need to pickle it "
+                        "(define it at module level, not as a lambda or a local function): ";
+  if (text) message += py::utf8(text.get());
+  PyErr_SetString(t ? t.get() : PyExc_TypeError, message.c_str());
+  throw py::ErrorAlreadySet{};
+}
+
+void Executor::submit(PyObject* fn, PyObject* args) {
+  // submit(fn, *args): the function first, then the call's own arguments.
+  const Py_ssize_t n = PyTuple_Size(args);
+  Ref all = py::check(PyTuple_New(n + 1));
+  PyTuple_SetItem(all.get(), 0, Ref::borrow(fn).release());
+  for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SetItem(all.get(), i + 1, Ref::borrow(PyTuple_GetItem(args, i)).release());
+  futures_.push_back(py::check(PyObject_Call(submit_.get(), all.get(), nullptr)));
+}
+
+PyObject* Executor::result_of(PyObject* future) noexcept {
+  return PyObject_CallMethod(future, "result", nullptr);
+}
+
+bool Executor::stopping() noexcept { return stopping_now(); }
+
+void Executor::cancel_from(std::vector<Ref>& futures, size_t from) noexcept {
+  PyObject *type = nullptr, *value = nullptr, *trace = nullptr;
+  PyErr_Fetch(&type, &value, &trace);
+  for (size_t k = from; k < futures.size(); ++k) {
+    PyObject* r = PyObject_CallMethod(futures[k].get(), "cancel", nullptr);
+    Py_XDECREF(r);
+    PyErr_Clear();
+  }
+  PyErr_Restore(type, value, trace);
+}
+
+double score_answer(PyObject* answer) {
+  if (answer == nullptr) return std::numeric_limits<double>::infinity();
+  const double v = PyFloat_AsDouble(answer);
+  if (v == -1.0 && PyErr_Occurred()) {
+    if (stopping_now()) throw py::ErrorAlreadySet{};
+    PyErr_Clear();
+    return std::numeric_limits<double>::infinity();
+  }
+  return v;
+}
+
+}  // namespace velmo::binding
