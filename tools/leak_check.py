@@ -475,6 +475,26 @@ def admm():
     return op
 
 
+def executors():
+    import concurrent.futures as cf
+
+    pool = cf.ThreadPoolExecutor(max_workers=2)
+    subproblems = [prox(1.0), prox(-2.0), failing_subproblem]
+
+    def f2(x):
+        if x[0] > 0.9:
+            raise RuntimeError("scores +inf")
+        return (1 - x[0]) ** 2
+
+    def op():
+        vo.pareto_frontier([lambda x: x[0], f2], [(0, 1)], method="nsga2", pop_size=6, generations=2, executor=pool)
+        vo.stochastic_solve(lambda x, s: x[0] * s, [(0, 1)], [1, 2, 3], max_generations=2, pop_size=4,
+                            executor=pool)
+        vo.solve_admm(subproblems, 2, max_iter=3, executor=pool)
+        raises(vo.solve_admm, subproblems, 2, executor=3)
+    return op
+
+
 def pareto():
     def f2(x):
         return (1 - x[0]) ** 2 + x[-1]
@@ -546,6 +566,7 @@ PATHS = [
     ("blackbox: failing objectives and errors", blackbox_failures),
     ("blackbox: stochastic_solve and its errors", stochastic),
     ("blackbox: solve_admm and its errors", admm),
+    ("blackbox: runs through an executor", executors),
     ("blackbox: pareto_frontier sweep, nsga2, nsga3", pareto),
     ("blackbox: pareto_frontier failures and errors", pareto_failures),
 ]

@@ -470,6 +470,13 @@ ROWS = [
     ("vo.solve_parallel_de(f, [(0, 1)], seed=None)", TypeError, names("seed")),
     ("vo.solve_parallel_de(f, [(0, 1)], seed=2 ** 64)", OverflowError, names("seed")),
 
+    # ---- the executor keyword: an object without submit is refused before any call
+    ("vo.stochastic_solve(f, [(0, 1)], [1], executor=3)", TypeError, names("executor")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], executor='pool')", TypeError, names("executor")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', executor=object())", TypeError, names("executor")),
+    ("vo.solve_admm([f], 2, executor=[])", TypeError, names("executor")),
+    ("vo.solve_admm([f], 2, 1.0, 5, 1e-6, None)", TypeError, None),
+
     # ---- stochastic_solve: refused before the scenario function is called
     ("vo.stochastic_solve()", TypeError, names("scenario_func")),
     ("vo.stochastic_solve(f, [(0, 1)])", TypeError, names("scenarios")),

@@ -294,3 +294,26 @@ def test_pareto_fronts_run_beside_a_solve():
     assert run_threads(front_worker, front_worker, solve_worker) == []
     # The objective calls of the two threads interleave, yet every run is the run alone.
     assert results == [alone] * 4
+
+
+def test_runs_through_one_shared_executor_side_by_side():
+    import concurrent.futures as cf
+
+    def f2(x):
+        return (1 - x[0]) ** 2 + x[1]
+
+    objectives = [lambda x: x[0], f2, lambda x: x[1] - x[0]]
+    subproblems = [lambda rho, t, b=b: [(2 * b + rho * v) / (2 + rho) for v in t] for b in (1.0, 2.0, 3.0)]
+
+    def front():
+        return repr(vo.pareto_frontier(objectives, [(0, 1), (0, 1)], method="nsga3", pop_size=12, generations=4,
+                                       das_dennis_divisions=3, executor=pool))
+
+    def admm():
+        return repr(vo.solve_admm(subproblems, 2, max_iter=40, executor=pool))
+
+    with cf.ThreadPoolExecutor(max_workers=3) as pool:
+        alone = (front(), admm())
+        got = []
+        assert run_threads(*[lambda: got.append((front(), admm())) for _ in range(3)]) == []
+    assert got == [alone] * 3
