@@ -44,10 +44,12 @@ PyObject* create_module() {
     if (PyModule_AddObjectRef(module.get(), c.name, reinterpret_cast<PyObject*>(*c.type)) < 0) return nullptr;
   }
   // Then the functions, in registration order.
-  // solve_pso, solve_sa, solve_cmaes, pareto_frontier,
-  // stochastic_solve and solve_portfolio between solve_de and solve_parallel_de; solve_admm last.
-  const PyMethodDef* functions[] = {&minimize_def, &maximize_def, &sum_def,      &sin_def,
-                                    &cos_def,      &sqrt_def,     &solve_de_def, &solve_parallel_de_def};
+  // pareto_frontier between solve_cmaes and solve_portfolio, stochastic_solve before
+  // solve_portfolio; solve_admm last.
+  const PyMethodDef* functions[] = {&minimize_def,    &maximize_def,        &sum_def,
+                                    &sin_def,         &cos_def,             &sqrt_def,
+                                    &solve_de_def,    &solve_pso_def,       &solve_sa_def,
+                                    &solve_cmaes_def, &solve_portfolio_def, &solve_parallel_de_def};
   size_t k = 0;
   for (const PyMethodDef* f : functions) module_functions[k++] = *f;
   module_functions[k] = {nullptr, nullptr, 0, nullptr};
