@@ -279,14 +279,17 @@ SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
 }
 
 void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) noexcept {
-  std::fill(vectors.begin(), vectors.end(), 0.0);
-  for (size_t i = 0; i < n; ++i) vectors[i * n + i] = 1.0;
+  // The rotations accumulate into the transpose of the eigenvector matrix, whose rows p and q
+  // are contiguous; `a` stays exactly symmetric (both halves get the same value), so its rows
+  // serve for reading too. Neither changes a single result, only the memory walk.
+  std::vector<double> vt(n * n, 0.0);
+  for (size_t i = 0; i < n; ++i) vt[i * n + i] = 1.0;
   for (int sweep = 0; sweep < 100; ++sweep) {
     double off = 0.0;
     for (size_t p = 0; p < n; ++p) {
       for (size_t q = p + 1; q < n; ++q) off += a[p * n + q] * a[p * n + q];
     }
-    if (std::sqrt(off) < 1e-14) return;
+    if (std::sqrt(off) < 1e-14) break;
     for (size_t p = 0; p < n; ++p) {
       for (size_t q = p + 1; q < n; ++q) {
         const double apq = a[p * n + q];
@@ -299,25 +302,33 @@ void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) noex
         const double t = sign / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
         const double c = 1.0 / std::sqrt(t * t + 1.0);
         const double s = t * c;
-        a[p * n + p] = app - t * apq;
-        a[q * n + q] = aqq + t * apq;
-        a[p * n + q] = 0.0;
-        a[q * n + p] = 0.0;
+        double* row_p = &a[p * n];
+        double* row_q = &a[q * n];
         for (size_t r = 0; r < n; ++r) {
           if (r == p || r == q) continue;
-          const double arp = a[r * n + p];
-          const double arq = a[r * n + q];
-          a[r * n + p] = a[p * n + r] = c * arp - s * arq;
-          a[r * n + q] = a[q * n + r] = s * arp + c * arq;
+          const double arp = row_p[r];
+          const double arq = row_q[r];
+          const double new_p = c * arp - s * arq;
+          const double new_q = s * arp + c * arq;
+          row_p[r] = a[r * n + p] = new_p;
+          row_q[r] = a[r * n + q] = new_q;
         }
+        row_p[p] = app - t * apq;
+        row_q[q] = aqq + t * apq;
+        row_p[q] = row_q[p] = 0.0;
+        double* __restrict vp = &vt[p * n];
+        double* __restrict vq = &vt[q * n];
         for (size_t r = 0; r < n; ++r) {
-          const double vrp = vectors[r * n + p];
-          const double vrq = vectors[r * n + q];
-          vectors[r * n + p] = c * vrp - s * vrq;
-          vectors[r * n + q] = s * vrp + c * vrq;
+          const double vrp = vp[r];
+          const double vrq = vq[r];
+          vp[r] = c * vrp - s * vrq;
+          vq[r] = s * vrp + c * vrq;
         }
       }
     }
+  }
+  for (size_t r = 0; r < n; ++r) {
+    for (size_t k = 0; k < n; ++k) vectors[r * n + k] = vt[k * n + r];
   }
 }
 
