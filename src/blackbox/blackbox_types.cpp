@@ -119,8 +119,9 @@ double evaluate_point(PyObject* func, std::span<const double> point) {
     }
   }
   // The user asking to stop (Ctrl-C, sys.exit) is not a bad point: let it end the run.
-  const bool stop = PyErr_Occurred() != nullptr && (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) ||
-                                                    PyErr_ExceptionMatches(PyExc_SystemExit));
+  const bool stop = PyErr_Occurred() != nullptr &&
+                    (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) ||
+                     PyErr_ExceptionMatches(PyExc_SystemExit));
   if (!stop) PyErr_Clear();
   PyGILState_Release(gil);
   if (stop) throw py::ErrorAlreadySet{};
@@ -181,41 +182,7 @@ void* fn(auto f) { return reinterpret_cast<void*>(f); }
 
 // ---- solvers
 
-// Both functions share the engine; they differ only in which options they read.
-PyObject* run_de(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, bool parallel) {
-  return py::guard([&] {
-    const char* fname = parallel ? "solve_parallel_de" : "solve_de";
-    py::Args a(fname, {"obj_func", "bounds"}, 2, args, nargs, kwnames, true);
-    require_callable(a[0]);
-    const blackbox::SearchBox box = parse_bounds(a[1], fname);
-    const uint64_t n = box.dim();
-    PyObject* kw = a.kwargs();
-
-    blackbox::DeSettings settings;
-    const std::optional<uint64_t> pop_size = read_option<uint64_t>(kw, fname, "pop_size");
-    // An explicit 0 means the plain 10 * n in both functions; only an absent key gives the
-    // larger population of solve_parallel_de.
-    settings.pop_size = pop_size ? (*pop_size != 0 ? *pop_size : 10 * n) : (parallel ? 15 : 10) * n;
-    settings.max_generations = read_option<uint64_t>(kw, fname, "max_generations").value_or(1000);
-    if (!parallel) settings.f = read_option<double>(kw, fname, "f").value_or(0.8);
-    if (!parallel) settings.cr = read_option<double>(kw, fname, "cr").value_or(0.9);
-    const uint64_t seed = read_option<uint64_t>(kw, fname, "seed").value_or(42);
-    if (!parallel) settings.tol = read_option<double>(kw, fname, "tol").value_or(1e-8);
-
-    blackbox::SolverRng rng(seed);
-
-    return make_result(blackbox::de_engine(PyObjective{a[0]}, box, settings, rng)).release();
-  });
-}
-
-PyObject* solve_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return run_de(args, nargs, kwnames, false);
-}
-PyObject* solve_parallel_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return run_de(args, nargs, kwnames, true);
-}
-
-// The (obj_func, bounds, **kwargs) functions below share this start: arguments bound, the
+// The (obj_func, bounds, **kwargs) functions share this start: arguments bound, the
 // objective checked, the box parsed; options follow in each solver's own order.
 struct BlackBoxCall {
   py::Args args;
@@ -234,6 +201,36 @@ struct BlackBoxCall {
     return read_option<T>(kwargs, args.fname(), key);
   }
 };
+
+// Both functions share the engine; they differ only in which options they read.
+PyObject* run_de(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, bool parallel) {
+  return py::guard([&] {
+    BlackBoxCall call(parallel ? "solve_parallel_de" : "solve_de", args, nargs, kwnames);
+    const uint64_t n = call.box.dim();
+
+    blackbox::DeSettings settings;
+    const std::optional<uint64_t> pop_size = call.option<uint64_t>("pop_size");
+    // An explicit 0 means the plain 10 * n in both functions; only an absent key gives the
+    // larger population of solve_parallel_de.
+    settings.pop_size = pop_size ? (*pop_size != 0 ? *pop_size : 10 * n) : (parallel ? 15 : 10) * n;
+    settings.max_generations = call.option<uint64_t>("max_generations").value_or(1000);
+    if (!parallel) settings.f = call.option<double>("f").value_or(0.8);
+    if (!parallel) settings.cr = call.option<double>("cr").value_or(0.9);
+    const uint64_t seed = call.option<uint64_t>("seed").value_or(42);
+    if (!parallel) settings.tol = call.option<double>("tol").value_or(1e-8);
+
+    blackbox::SolverRng rng(seed);
+
+    return make_result(blackbox::de_engine(call.objective(), call.box, settings, rng)).release();
+  });
+}
+
+PyObject* solve_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_de(args, nargs, kwnames, false);
+}
+PyObject* solve_parallel_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_de(args, nargs, kwnames, true);
+}
 
 PyObject* solve_pso(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
@@ -282,8 +279,8 @@ PyObject* solve_cmaes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
       return make_result(blackbox::cmaes_restarts(call.objective(), call.box, settings)).release();
     }
     blackbox::EsSettings es;
-    es.lambda = settings.pop_size != 0 ? settings.pop_size
-                                       : std::max<uint64_t>(5, blackbox::default_offspring(call.box.dim()));
+    const uint64_t rule = std::max<uint64_t>(5, blackbox::default_offspring(call.box.dim()));
+    es.lambda = settings.pop_size != 0 ? settings.pop_size : rule;
     es.max_generations = settings.max_generations;
     es.sigma = settings.sigma;
     es.tol = settings.tol;

@@ -77,8 +77,9 @@ void check_room(uint64_t count, size_t n) {
 }
 
 [[noreturn]] void refuse_empty_box(const char* what) {
-  throw std::invalid_argument(std::string("bounds must contain at least one (lower, upper) pair; ") +
-                              what + " needs a dimension of 1 or more");
+  throw std::invalid_argument(
+      std::string("bounds must contain at least one (lower, upper) pair; ") + what +
+      " needs a dimension of 1 or more");
 }
 
 }  // namespace
@@ -99,7 +100,9 @@ SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& box, const Pso
   const size_t cells = static_cast<size_t>(swarm) * n;
   std::vector<double> pos(cells);
   std::vector<double> vel(cells);
-  auto row = [n](std::vector<double>& m, uint64_t k) { return std::span<double>(m).subspan(k * n, n); };
+  auto row = [n](std::vector<double>& m, uint64_t k) {
+    return std::span<double>(m).subspan(k * n, n);
+  };
 
   for (uint64_t k = 0; k < swarm; ++k) random_point(rng, box, row(pos, k));
   // Velocities only after all positions, so positions match a plain random population.
@@ -128,7 +131,8 @@ SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& box, const Pso
       for (size_t j = 0; j < n; ++j) {
         const double r1 = rng.uniform();
         const double r2 = rng.uniform();
-        v[j] = kInertia * v[j] + kCognitive * r1 * (own[j] - x[j]) + kSocial * r2 * (out.x[j] - x[j]);
+        v[j] = kInertia * v[j] + kCognitive * r1 * (own[j] - x[j]) +
+               kSocial * r2 * (out.x[j] - x[j]);
         x[j] = x[j] + v[j];
       }
       clamp_to_box(x, box);  // the velocity keeps pointing where the particle was heading
@@ -336,7 +340,8 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
                            uint64_t lambda_option, uint64_t max_generations, double tol,
                            uint64_t seed, uint64_t evaluations_before) {
   const size_t n = box.dim();
-  const uint64_t lambda = std::max<uint64_t>(4, lambda_option != 0 ? lambda_option : default_offspring(n));
+  const uint64_t lambda =
+      std::max<uint64_t>(4, lambda_option != 0 ? lambda_option : default_offspring(n));
   check_room(lambda, n);
   check_room(n, n);
   const uint64_t mu = lambda / 2;
@@ -379,7 +384,7 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
   std::vector<double> xs(cells), zs(cells), ys(cells);
   std::vector<double> values(static_cast<size_t>(lambda));
   std::vector<size_t> order(static_cast<size_t>(lambda));
-  std::vector<double> scaled(n), new_mean(n), y_w(n), z_w(n), bz(n), work(n * n);
+  std::vector<double> scaled(n), new_mean(n), y_w(n), z_w(n), work(n * n);
   uint64_t since_eigen = 0;
 
   SolverRng rng(seed);
@@ -436,7 +441,8 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
       ps_sq += p_sigma[i] * p_sigma[i];
     }
     const double ps_norm = std::sqrt(ps_sq);
-    const double decay = std::pow(1.0 - cs, 2.0 * static_cast<double>(evaluations) / static_cast<double>(lambda));
+    const double decay =
+        std::pow(1.0 - cs, 2.0 * static_cast<double>(evaluations) / static_cast<double>(lambda));
     const double h_sigma = ps_norm / std::sqrt(1.0 - decay) / chi_n < hsig_threshold ? 1.0 : 0.0;
     for (size_t i = 0; i < n; ++i) p_c[i] = (1.0 - cc) * p_c[i] + h_sigma * path_c_scale * y_w[i];
 
@@ -496,8 +502,8 @@ SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
     return cmaes_engine(objective, box, settings.sigma, settings.pop_size, settings.max_generations,
                         settings.tol, settings.seed, 0);
   }
-  const uint64_t lambda0 =
-      std::max<uint64_t>(4, settings.pop_size != 0 ? settings.pop_size : default_offspring(box.dim()));
+  const uint64_t lambda0 = std::max<uint64_t>(
+      4, settings.pop_size != 0 ? settings.pop_size : default_offspring(box.dim()));
   SolverOutcome kept;
   uint64_t evaluations = 0;
   for (uint64_t r = 0; r <= settings.restarts; ++r) {
@@ -524,18 +530,20 @@ SolverOutcome portfolio(ObjectiveRef objective, const SearchBox& box, uint64_t m
 
   SolverOutcome stages[4];
   {
-    DeSettings de{.pop_size = 10 * n, .max_generations = generations, .f = 0.8, .cr = 0.9, .tol = 1e-8};
+    DeSettings de{
+        .pop_size = 10 * n, .max_generations = generations, .f = 0.8, .cr = 0.9, .tol = 1e-8};
     SolverRng rng(42);
     stages[0] = de_engine(objective, box, de, rng);
   }
   {
-    PsoSettings pso{.swarm_size = std::min<uint64_t>(20, 10 * n), .max_iterations = generations, .tol = 1e-8};
+    PsoSettings pso{
+        .swarm_size = std::min<uint64_t>(20, 10 * n), .max_iterations = generations, .tol = 1e-8};
     SolverRng rng(137);
     stages[1] = pso_engine(objective, box, pso, rng);
   }
   {
-    EsSettings es{.lambda = std::max<uint64_t>(5, default_offspring(n)), .max_generations = generations,
-                  .sigma = 0.3, .tol = 1e-8};
+    EsSettings es{.lambda = std::max<uint64_t>(5, default_offspring(n)),
+                  .max_generations = generations, .sigma = 0.3, .tol = 1e-8};
     SolverRng rng(271);
     stages[2] = simple_es_engine(objective, box, es, rng);
   }

@@ -182,9 +182,9 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
 SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
                              const CmaesSettings& settings);
 
-// Eigendecomposition of the exactly symmetric n-by-n row-major matrix `a` by cyclic Jacobi rotations
-// (at most 100 sweeps, until the off-diagonal norm is below 1e-14). On return `a` holds the
-// eigenvalues on its diagonal (in no particular order) and `vectors` the matching
+// Eigendecomposition of the exactly symmetric n-by-n row-major matrix `a` by cyclic Jacobi
+// rotations (at most 100 sweeps, until the off-diagonal norm is below 1e-14). On return `a`
+// holds the eigenvalues on its diagonal (in no particular order) and `vectors` the matching
 // eigenvectors as columns.
 void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) noexcept;
 

@@ -41,6 +41,16 @@ def rosenbrock(x):
     return sum(100.0 * (b - a * a) ** 2 + (1.0 - a) ** 2 for a, b in zip(x, x[1:]))
 
 
+def fails_right_half(x):
+    if x[0] > 0:
+        raise ValueError("outside the domain")
+    return abs(x[0]) + abs(x[1])
+
+
+def nan_below(x):
+    return math.nan if x[1] < -1 else x[0] ** 2 + x[1]
+
+
 def assert_matches_reference(result, ours, ref_points, ref):
     x, objective, history, evaluations, converged = ref
     assert ours.points == ref_points

@@ -5,17 +5,8 @@ import pytest
 
 import velmo_opt as vo
 from de_reference import XorShift, de, random_point
-from recording import NanFirst, Recorder, assert_matches_reference, hexes, rosenbrock, sphere
-
-
-def fails_right_half(x):
-    if x[0] > 0:
-        raise ValueError("outside the domain")
-    return abs(x[0]) + abs(x[1])
-
-
-def nan_below(x):
-    return math.nan if x[1] < -1 else x[0] ** 2 + x[1]
+from recording import (NanFirst, Recorder, assert_matches_reference, fails_right_half, hexes, nan_below,
+                       rosenbrock, sphere)
 
 
 # (objective, bounds, options of solve_de); the reference is run with the resolved values.

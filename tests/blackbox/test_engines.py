@@ -10,17 +10,8 @@ import pytest
 
 import velmo_opt as vo
 import engines_reference as ref
-from recording import NanFirst, Recorder, assert_matches_reference, rosenbrock, sphere
-
-
-def fails_right_half(x):
-    if x[0] > 0:
-        raise ValueError("outside the domain")
-    return abs(x[0]) + abs(x[1])
-
-
-def nan_below(x):
-    return math.nan if x[1] < -1 else x[0] ** 2 + x[1]
+from recording import (NanFirst, Recorder, assert_matches_reference, fails_right_half, nan_below, rosenbrock,
+                       sphere)
 
 
 def rastrigin(x):
