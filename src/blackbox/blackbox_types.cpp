@@ -102,8 +102,8 @@ std::optional<std::string> read_option<std::string>(PyObject* kwargs, const char
   return py::to_text(v, fname, key);
 }
 
-void require_callable(PyObject* func) {
-  if (PyCallable_Check(func) == 0) py::raise(PyExc_TypeError, "obj_func must be callable");
+void require_callable(PyObject* func, const char* name) {
+  if (PyCallable_Check(func) == 0) py::raise(PyExc_TypeError, std::string(name) + " must be callable");
 }
 
 double evaluate_point(PyObject* func, std::span<const double> point) {

@@ -31,9 +31,9 @@ blackbox::SearchBox parse_bounds(PyObject* bounds, const char* fname);
 template <class T>
 std::optional<T> read_option(PyObject* kwargs, const char* fname, const char* key);
 
-// Raises TypeError("obj_func must be callable") unless `func` is callable; solvers check it
+// Raises TypeError("<name> must be callable") unless `func` is callable; solvers check it
 // first, before any other work, since a run with it would only score +inf everywhere.
-void require_callable(PyObject* func);
+void require_callable(PyObject* func, const char* name = "obj_func");
 
 // Calls `func(list_of_floats)` and converts the answer with float(). A failure is cleared and
 // scores +inf, so a bad point does not abort a search; NaN stays NaN. KeyboardInterrupt and
