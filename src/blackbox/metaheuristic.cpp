@@ -282,7 +282,7 @@ SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
   return out;
 }
 
-void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) noexcept {
+void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) {
   // The rotations accumulate into the transpose of the eigenvector matrix, whose rows p and q
   // are contiguous; `a` stays exactly symmetric (both halves get the same value), so its rows
   // serve for reading too. Neither changes a single result, only the memory walk.

@@ -186,7 +186,7 @@ SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
 // rotations (at most 100 sweeps, until the off-diagonal norm is below 1e-14). On return `a`
 // holds the eigenvalues on its diagonal (in no particular order) and `vectors` the matching
 // eigenvectors as columns.
-void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) noexcept;
+void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors);
 
 // DE, particle swarm, evolution strategy and annealing in turn with fixed settings and seeds;
 // the outcome of the first stage no later stage beats. Throws std::invalid_argument, before
