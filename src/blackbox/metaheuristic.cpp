@@ -306,8 +306,8 @@ void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) {
         const double t = sign / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
         const double c = 1.0 / std::sqrt(t * t + 1.0);
         const double s = t * c;
-        double* row_p = &a[p * n];
-        double* row_q = &a[q * n];
+        double* row_p = a.data() + p * n;
+        double* row_q = a.data() + q * n;
         for (size_t r = 0; r < n; ++r) {
           if (r == p || r == q) continue;
           const double arp = row_p[r];
@@ -320,8 +320,8 @@ void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) {
         row_p[p] = app - t * apq;
         row_q[q] = aqq + t * apq;
         row_p[q] = row_q[p] = 0.0;
-        double* __restrict vp = &vt[p * n];
-        double* __restrict vq = &vt[q * n];
+        double* __restrict vp = vt.data() + p * n;
+        double* __restrict vq = vt.data() + q * n;
         for (size_t r = 0; r < n; ++r) {
           const double vrp = vp[r];
           const double vrq = vq[r];
@@ -399,9 +399,9 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
 
   for (uint64_t g = 0; g < max_generations; ++g) {
     for (uint64_t k = 0; k < lambda; ++k) {
-      double* z = &zs[k * n];
-      double* y = &ys[k * n];
-      std::span<double> x(&xs[k * n], n);
+      double* z = zs.data() + k * n;
+      double* y = ys.data() + k * n;
+      std::span<double> x(xs.data() + k * n, n);
       for (size_t j = 0; j < n; ++j) z[j] = rng.normal();
       for (size_t j = 0; j < n; ++j) scaled[j] = axes[j] * z[j];
       for (size_t i = 0; i < n; ++i) {
@@ -417,7 +417,7 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
     for (size_t k = 0; k < order.size(); ++k) order[k] = k;
     sort_by_value(order, values);
     if (improves(out.objective, values[order[0]])) {
-      out.x.assign(&xs[order[0] * n], &xs[order[0] * n] + n);
+      out.x.assign(xs.data() + order[0] * n, xs.data() + order[0] * n + n);
       out.objective = values[order[0]];
     }
 
@@ -450,7 +450,7 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
     // up to rounding; the decomposition symmetrises).
     std::fill(work.begin(), work.end(), 0.0);
     for (uint64_t i = 0; i < mu; ++i) {
-      const double* y = &ys[order[i] * n];
+      const double* y = ys.data() + order[i] * n;
       for (size_t a = 0; a < n; ++a) {
         for (size_t b = 0; b < n; ++b) work[a * n + b] += w[i] * y[a] * y[b];
       }
