@@ -213,6 +213,40 @@ def pareto_frontier(
     executor: _Executor | None = ...,
     **kwargs: Any,
 ) -> list[dict[str, Any]]: ...
+def solve_pso(
+    obj_func: _Objective,
+    bounds: _Bounds,
+    *,
+    pop_size: int = ...,
+    max_iterations: int = ...,
+    seed: int = ...,
+    tol: SupportsFloat = ...,
+    **kwargs: Any,
+) -> BlackBoxResult: ...
+def solve_sa(
+    obj_func: _Objective,
+    bounds: _Bounds,
+    *,
+    max_iterations: int = ...,
+    seed: int = ...,
+    temp_init: SupportsFloat = ...,
+    cooling_rate: SupportsFloat = ...,
+    **kwargs: Any,
+) -> BlackBoxResult: ...
+def solve_cmaes(
+    obj_func: _Objective,
+    bounds: _Bounds,
+    *,
+    pop_size: int = ...,
+    max_generations: int = ...,
+    sigma: SupportsFloat = ...,
+    seed: int = ...,
+    tol: SupportsFloat = ...,
+    variant: str = ...,
+    restarts: int = ...,
+    **kwargs: Any,
+) -> BlackBoxResult: ...
+def solve_portfolio(obj_func: _Objective, bounds: _Bounds, max_evals: int = 5000) -> BlackBoxResult: ...
 def solve_parallel_de(
     obj_func: _Objective,
     bounds: _Bounds,

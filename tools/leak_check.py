@@ -326,7 +326,7 @@ def blackbox_failures():
     def op():
         vo.solve_de(bad_objective, [(0, 1)], pop_size=4, max_generations=3)
         vo.solve_de(lambda x: "3", [(0, 1)], pop_size=4, max_generations=3)
-        vo.solve_de(None, [(0, 1)], pop_size=4, max_generations=3)
+        raises(vo.solve_de, None, [(0, 1)], pop_size=4, max_generations=3)
         raises(vo.solve_de, sphere, [(0, 1, 2)])
         raises(vo.solve_de, sphere, [[0, 1]])
         raises(vo.solve_de, sphere, [])
@@ -537,6 +537,46 @@ def raises_any(f, *args, **kwargs):
     raise AssertionError(f"{f} did not raise")
 
 
+def blackbox_engines():
+    def op():
+        runs = [
+            vo.solve_pso(sphere, [(-1, 1), (-2, 2)], pop_size=6, max_iterations=5, seed=3),
+            vo.solve_sa(sphere, [(-1, 1)], max_iterations=20, cooling_rate=0.5),
+            vo.solve_cmaes(sphere, [(-1, 1)] * 2, max_generations=5),
+            vo.solve_cmaes(sphere, [(-1, 1)] * 3, variant="full", restarts=1, max_generations=4, tol=-1),
+            vo.solve_portfolio(sphere, [(-1, 1)], max_evals=0),
+        ]
+        for res in runs:
+            res.x, res.objective, res.iterations, res.evaluations, res.converged, res.history
+            repr(res)
+    return op
+
+
+def interrupting(x):
+    raise KeyboardInterrupt
+
+
+def blackbox_engine_failures():
+    def op():
+        vo.solve_pso(bad_objective, [(0, 1)], pop_size=3, max_iterations=3)
+        vo.solve_sa(lambda x: math.nan, [(0, 1)], max_iterations=5)
+        vo.solve_cmaes(lambda x: "3", [(0, 1)], variant="full", max_generations=2)
+        for solver in (vo.solve_de, vo.solve_pso, vo.solve_sa, vo.solve_cmaes, vo.solve_portfolio):
+            try:
+                solver(interrupting, [(0, 1)])
+            except KeyboardInterrupt:
+                pass
+            raises(solver, None, [(0, 1)])
+        raises(vo.solve_pso, sphere, [])
+        raises(vo.solve_portfolio, sphere, [])
+        raises(vo.solve_cmaes, sphere, [(0, 1)], pop_size=1)
+        raises(vo.solve_cmaes, sphere, [(0, 1)], variant=None)
+        raises(vo.solve_sa, sphere, [(0, 1)], cooling_rate="x")
+        raises(vo.solve_portfolio, sphere, [(0, 1)], seed=1)
+        raises(vo.solve_portfolio, sphere, [(0, 1, 2)])
+    return op
+
+
 PATHS = [
     ("expr: linear arithmetic", expr_linear),
     ("expr: quadratic arithmetic", expr_quadratic),
@@ -569,6 +609,8 @@ PATHS = [
     ("blackbox: runs through an executor", executors),
     ("blackbox: pareto_frontier sweep, nsga2, nsga3", pareto),
     ("blackbox: pareto_frontier failures and errors", pareto_failures),
+    ("blackbox: pso, sa, cmaes, portfolio", blackbox_engines),
+    ("blackbox: engine failures, interrupts and errors", blackbox_engine_failures),
 ]
 
 

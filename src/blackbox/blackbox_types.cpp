@@ -1,11 +1,12 @@
 // Binding of the black-box solvers: BlackBoxResult, bounds and option readers, the Python
-// objective call, and solve_de / solve_parallel_de.
+// objective call, and the single-objective solver functions.
 #include "blackbox/blackbox_types.hpp"
 
 #include "expr/number_text.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <utility>
@@ -101,7 +102,11 @@ std::optional<std::string> read_option<std::string>(PyObject* kwargs, const char
   return py::to_text(v, fname, key);
 }
 
-double evaluate_point(PyObject* func, std::span<const double> point) noexcept {
+void require_callable(PyObject* func, const char* name) {
+  if (PyCallable_Check(func) == 0) py::raise(PyExc_TypeError, std::string(name) + " must be callable");
+}
+
+double evaluate_point(PyObject* func, std::span<const double> point) {
   const PyGILState_STATE gil = PyGILState_Ensure();
   double value = kInf;
   if (PyObject* list = py::new_float_list(point)) {
@@ -113,8 +118,13 @@ double evaluate_point(PyObject* func, std::span<const double> point) noexcept {
       if (!(v == -1.0 && PyErr_Occurred())) value = v;
     }
   }
-  PyErr_Clear();
+  // The user asking to stop (Ctrl-C, sys.exit) is not a bad point: let it end the run.
+  const bool stop = PyErr_Occurred() != nullptr &&
+                    (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) ||
+                     PyErr_ExceptionMatches(PyExc_SystemExit));
+  if (!stop) PyErr_Clear();
   PyGILState_Release(gil);
+  if (stop) throw py::ErrorAlreadySet{};
   return value;
 }
 
@@ -172,29 +182,46 @@ void* fn(auto f) { return reinterpret_cast<void*>(f); }
 
 // ---- solvers
 
+// The (obj_func, bounds, **kwargs) functions share this start: arguments bound, the
+// objective checked, the box parsed; options follow in each solver's own order.
+struct BlackBoxCall {
+  py::Args args;
+  blackbox::SearchBox box;
+  PyObject* kwargs;
+
+  BlackBoxCall(const char* fname, PyObject* const* a, Py_ssize_t nargs, PyObject* kwnames)
+      : args(fname, {"obj_func", "bounds"}, 2, a, nargs, kwnames, true) {
+    require_callable(args[0]);
+    box = parse_bounds(args[1], fname);
+    kwargs = args.kwargs();
+  }
+  PyObjective objective() const { return PyObjective{args[0]}; }
+  template <class T>
+  std::optional<T> option(const char* key) const {
+    return read_option<T>(kwargs, args.fname(), key);
+  }
+};
+
 // Both functions share the engine; they differ only in which options they read.
 PyObject* run_de(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, bool parallel) {
   return py::guard([&] {
-    const char* fname = parallel ? "solve_parallel_de" : "solve_de";
-    py::Args a(fname, {"obj_func", "bounds"}, 2, args, nargs, kwnames, true);
-    const blackbox::SearchBox box = parse_bounds(a[1], fname);
-    const uint64_t n = box.dim();
-    PyObject* kw = a.kwargs();
+    BlackBoxCall call(parallel ? "solve_parallel_de" : "solve_de", args, nargs, kwnames);
+    const uint64_t n = call.box.dim();
 
     blackbox::DeSettings settings;
-    const std::optional<uint64_t> pop_size = read_option<uint64_t>(kw, fname, "pop_size");
+    const std::optional<uint64_t> pop_size = call.option<uint64_t>("pop_size");
     // An explicit 0 means the plain 10 * n in both functions; only an absent key gives the
     // larger population of solve_parallel_de.
     settings.pop_size = pop_size ? (*pop_size != 0 ? *pop_size : 10 * n) : (parallel ? 15 : 10) * n;
-    settings.max_generations = read_option<uint64_t>(kw, fname, "max_generations").value_or(1000);
-    if (!parallel) settings.f = read_option<double>(kw, fname, "f").value_or(0.8);
-    if (!parallel) settings.cr = read_option<double>(kw, fname, "cr").value_or(0.9);
-    const uint64_t seed = read_option<uint64_t>(kw, fname, "seed").value_or(42);
-    if (!parallel) settings.tol = read_option<double>(kw, fname, "tol").value_or(1e-8);
+    settings.max_generations = call.option<uint64_t>("max_generations").value_or(1000);
+    if (!parallel) settings.f = call.option<double>("f").value_or(0.8);
+    if (!parallel) settings.cr = call.option<double>("cr").value_or(0.9);
+    const uint64_t seed = call.option<uint64_t>("seed").value_or(42);
+    if (!parallel) settings.tol = call.option<double>("tol").value_or(1e-8);
 
     blackbox::SolverRng rng(seed);
 
-    return make_result(blackbox::de_engine(PyObjective{a[0]}, box, settings, rng)).release();
+    return make_result(blackbox::de_engine(call.objective(), call.box, settings, rng)).release();
   });
 }
 
@@ -203,6 +230,73 @@ PyObject* solve_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 }
 PyObject* solve_parallel_de(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_de(args, nargs, kwnames, true);
+}
+
+PyObject* solve_pso(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::guard([&] {
+    BlackBoxCall call("solve_pso", args, nargs, kwnames);
+    const uint64_t n = call.box.dim();
+    blackbox::PsoSettings settings;
+    const uint64_t pop_size = call.option<uint64_t>("pop_size").value_or(0);
+    settings.swarm_size = pop_size != 0 ? pop_size : std::min<uint64_t>(10 * n, 20);
+    settings.max_iterations = call.option<uint64_t>("max_iterations").value_or(1000);
+    const uint64_t seed = call.option<uint64_t>("seed").value_or(42);
+    settings.tol = call.option<double>("tol").value_or(1e-8);
+    blackbox::SolverRng rng(seed);
+    return make_result(blackbox::pso_engine(call.objective(), call.box, settings, rng)).release();
+  });
+}
+
+PyObject* solve_sa(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::guard([&] {
+    BlackBoxCall call("solve_sa", args, nargs, kwnames);
+    blackbox::SaSettings settings;
+    settings.max_iterations = call.option<uint64_t>("max_iterations").value_or(10000);
+    const uint64_t seed = call.option<uint64_t>("seed").value_or(42);
+    settings.temp_init = call.option<double>("temp_init").value_or(100.0);
+    settings.cooling_rate = call.option<double>("cooling_rate").value_or(0.999);
+    blackbox::SolverRng rng(seed);
+    return make_result(blackbox::sa_engine(call.objective(), call.box, settings, rng)).release();
+  });
+}
+
+PyObject* solve_cmaes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::guard([&] {
+    BlackBoxCall call("solve_cmaes", args, nargs, kwnames);
+    blackbox::CmaesSettings settings;
+    settings.pop_size = call.option<uint64_t>("pop_size").value_or(0);
+    settings.max_generations = call.option<uint64_t>("max_generations").value_or(1000);
+    settings.sigma = call.option<double>("sigma").value_or(0.3);
+    settings.seed = call.option<uint64_t>("seed").value_or(42);
+    settings.tol = call.option<double>("tol").value_or(1e-8);
+    std::string variant = call.option<std::string>("variant").value_or("simple");
+    settings.restarts = call.option<uint64_t>("restarts").value_or(0);
+    // ASCII lower-casing is enough: no other character lower-cases to a letter of "full".
+    for (char& c : variant) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (variant == "full") {
+      return make_result(blackbox::cmaes_restarts(call.objective(), call.box, settings)).release();
+    }
+    blackbox::EsSettings es;
+    const uint64_t rule = std::max<uint64_t>(5, blackbox::default_offspring(call.box.dim()));
+    es.lambda = settings.pop_size != 0 ? settings.pop_size : rule;
+    es.max_generations = settings.max_generations;
+    es.sigma = settings.sigma;
+    es.tol = settings.tol;
+    blackbox::SolverRng rng(settings.seed);
+    return make_result(blackbox::simple_es_engine(call.objective(), call.box, es, rng)).release();
+  });
+}
+
+PyObject* solve_portfolio(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::guard([&] {
+    py::Args a("solve_portfolio", {"obj_func", "bounds", "max_evals"}, 2, args, nargs, kwnames);
+    require_callable(a[0]);
+    const blackbox::SearchBox box = parse_bounds(a[1], "solve_portfolio");
+    const uint64_t max_evals = a.has(2) ? a.count(2) : 5000;
+    return make_result(blackbox::portfolio(PyObjective{a[0]}, box, max_evals)).release();
+  });
 }
 
 }  // namespace
@@ -223,6 +317,27 @@ PyMethodDef solve_de_def = {
     "Solve a black-box optimisation problem using Differential Evolution.\n"
     "obj_func: callable(x: list[float]) -> float\n"
     "bounds: list of (lower, upper) tuples"};
+
+PyMethodDef solve_pso_def = {
+    "solve_pso", py::fastcall<solve_pso>(), py::kFastcallFlags,
+    "solve_pso(obj_func, bounds, **kwargs)\n--\n\n"
+    "Solve a black-box optimisation problem using Particle Swarm Optimisation."};
+
+PyMethodDef solve_sa_def = {
+    "solve_sa", py::fastcall<solve_sa>(), py::kFastcallFlags,
+    "solve_sa(obj_func, bounds, **kwargs)\n--\n\n"
+    "Solve a black-box optimisation problem using Simulated Annealing."};
+
+PyMethodDef solve_cmaes_def = {
+    "solve_cmaes", py::fastcall<solve_cmaes>(), py::kFastcallFlags,
+    "solve_cmaes(obj_func, bounds, **kwargs)\n--\n\n"
+    "Solve using CMA-ES (simplified)."};
+
+PyMethodDef solve_portfolio_def = {
+    "solve_portfolio", py::fastcall<solve_portfolio>(), py::kFastcallFlags,
+    "solve_portfolio(obj_func, bounds, max_evals=5000)\n--\n\n"
+    "Portfolio solver: run DE + PSO + CMA-ES + SA sequentially, return best.\n"
+    "(Sequential to avoid GIL deadlock with Python callbacks.)"};
 
 PyMethodDef solve_parallel_de_def = {
     "solve_parallel_de", py::fastcall<solve_parallel_de>(), py::kFastcallFlags,

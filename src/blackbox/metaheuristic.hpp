@@ -1,5 +1,6 @@
 // Python-free black-box machinery: random numbers, boxes, outcomes, shared search helpers, the
-// differential-evolution engine and the scenario-based stochastic solve built on it.
+// engines (differential evolution, particle swarm, annealing, evolution strategies and the
+// portfolio that runs them in turn) and the scenario-based stochastic solve built on DE.
 #pragma once
 
 #include <concepts>
@@ -57,6 +58,8 @@ struct SolverOutcome {
 // A non-owning reference to the objective: one indirect call per evaluation and no
 // allocation, so an engine can run any callable (a Python function through the binding, or
 // a C++ function) without being a template. The referenced callable must outlive the call.
+// The callable may throw to abandon the run (the binding does so when the user interrupts);
+// engines hold their state in RAII containers, so they simply let it pass.
 class ObjectiveRef {
  public:
   template <class F>
@@ -90,15 +93,105 @@ inline void clamp_to_box(std::span<double> point, const SearchBox& box) noexcept
   }
 }
 
+// Largest minus smallest of the last `window` entries, NaN entries skipped (the minimum starts
+// at +inf and the maximum at -inf, so an all-NaN window gives -inf).
+double window_range(std::span<const double> history, size_t window) noexcept;
+
 // True when the last 10 of more than 10 entries span less than tol (NaN entries skipped).
 bool history_stalled(std::span<const double> history, double tol) noexcept;
 
-// Index of the best value: the first minimum, moving only on a strictly smaller value, so a
-// leading NaN stays chosen and a later NaN never is.
+// The order in which every engine ranks objective values: the usual order on numbers, with NaN
+// worse than all of them (+inf included) and equal to itself. A plain `<` would let a NaN seen
+// first stay the best forever, and sorting by it is undefined.
+inline bool value_less(double a, double b) noexcept { return a < b || (b != b && a == a); }
+
+// Whether `candidate` replaces the current best: strictly better only, so ties keep the
+// incumbent; a NaN best gives way to any number and a NaN never replaces a number.
+inline bool improves(double best, double candidate) noexcept { return value_less(candidate, best); }
+
+// Selection that accepts ties (a candidate no worse than the incumbent), used where a
+// population must keep moving on plateaus; a NaN candidate never takes a place.
+inline bool no_worse(double incumbent, double candidate) noexcept {
+  return candidate <= incumbent || (incumbent != incumbent && candidate == candidate);
+}
+
+// Index of the best value: the first one that no later value improves on.
 size_t best_index(std::span<const double> values) noexcept;
 
-// Whether `candidate` replaces the current best (strictly smaller only; never after NaN).
-inline bool improves(double best, double candidate) noexcept { return best > candidate; }
+// Sorts `order` (indices into `values`) by value_less, keeping equal values in index order.
+void sort_by_value(std::vector<size_t>& order, std::span<const double> values);
+
+// A non-negative double's integer part as an unsigned count; negative values and NaN give 0,
+// values beyond the range saturate (a plain cast of those is undefined).
+uint64_t truncate_to_count(double v) noexcept;
+
+struct PsoSettings {
+  uint64_t swarm_size = 0;  // S, already resolved by the caller
+  uint64_t max_iterations = 1000;
+  double tol = 1e-8;
+};
+
+// Global-best particle swarm with constriction coefficients and the stall stop. Throws
+// std::invalid_argument, before any objective call, when the box is empty (there would be no
+// particle to pick a best from) or the swarm is empty.
+SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& box, const PsoSettings& settings,
+                         SolverRng& rng);
+
+struct SaSettings {
+  uint64_t max_iterations = 10000;
+  double temp_init = 100.0;
+  double cooling_rate = 0.999;
+};
+
+// Simulated annealing from one random start: Gaussian steps of a tenth of the box width,
+// Metropolis acceptance, geometric cooling, stop once the temperature drops below 1e-8.
+SolverOutcome sa_engine(ObjectiveRef objective, const SearchBox& box, const SaSettings& settings,
+                        SolverRng& rng);
+
+// The default offspring count of the evolution strategies, 4 + floor(3 ln n) (n = 0 and 1 give 4).
+uint64_t default_offspring(size_t n) noexcept;
+
+struct EsSettings {
+  uint64_t lambda = 0;  // offspring per generation, already resolved (at least 2)
+  uint64_t max_generations = 1000;
+  double sigma = 0.3;  // relative to the box width
+  double tol = 1e-8;
+};
+
+// Isotropic (mu/mu, lambda) strategy from the box centre with a success-rule step size. Throws
+// std::invalid_argument before any objective call when lambda < 2 (no parent to recombine).
+SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
+                               const EsSettings& settings, SolverRng& rng);
+
+struct CmaesSettings {
+  uint64_t pop_size = 0;  // lambda; 0 means 4 + floor(3 ln n); at least 4 in any case
+  uint64_t max_generations = 1000;  // per run
+  double sigma = 0.3;  // absolute initial step size
+  double tol = 1e-8;
+  uint64_t restarts = 0;  // further runs, each with twice the population of the one before
+  uint64_t seed = 42;
+};
+
+// One run of covariance-matrix adaptation from the box centre; its generator is seeded with
+// `seed` and its evaluation count starts at `evaluations_before`.
+SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double sigma0,
+                           uint64_t lambda_option, uint64_t max_generations, double tol,
+                           uint64_t seed, uint64_t evaluations_before);
+
+// cmaes_engine with the restart schedule: the outcome of the best run (the first on ties).
+SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
+                             const CmaesSettings& settings);
+
+// Eigendecomposition of the exactly symmetric n-by-n row-major matrix `a` by cyclic Jacobi
+// rotations (at most 100 sweeps, until the off-diagonal norm is below 1e-14). On return `a`
+// holds the eigenvalues on its diagonal (in no particular order) and `vectors` the matching
+// eigenvectors as columns.
+void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors);
+
+// DE, particle swarm, evolution strategy and annealing in turn with fixed settings and seeds;
+// the outcome of the first stage no later stage beats. Throws std::invalid_argument, before
+// any objective call, for an empty box (the budget per stage would divide by zero).
+SolverOutcome portfolio(ObjectiveRef objective, const SearchBox& box, uint64_t max_evals);
 
 struct DeSettings {
   uint64_t pop_size = 0;  // NP, already resolved by the caller

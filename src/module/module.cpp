@@ -49,12 +49,11 @@ PyObject* create_module() {
     if (PyModule_AddObjectRef(module.get(), c.name, reinterpret_cast<PyObject*>(*c.type)) < 0) return nullptr;
   }
   // Then the functions, in registration order.
-  // solve_pso, solve_sa and solve_cmaes come between solve_de and pareto_frontier,
-  // solve_portfolio between stochastic_solve and solve_parallel_de.
-  const PyMethodDef* functions[] = {&minimize_def,          &maximize_def,        &sum_def,
-                                    &sin_def,               &cos_def,             &sqrt_def,
-                                    &solve_de_def,          &pareto_frontier_def, &stochastic_solve_def,
-                                    &solve_parallel_de_def, &solve_admm_def};
+  const PyMethodDef* functions[] = {&minimize_def,         &maximize_def,        &sum_def,
+                                    &sin_def,              &cos_def,             &sqrt_def,
+                                    &solve_de_def,         &solve_pso_def,       &solve_sa_def,
+                                    &solve_cmaes_def,      &pareto_frontier_def, &stochastic_solve_def,
+                                    &solve_portfolio_def,  &solve_parallel_de_def, &solve_admm_def};
   size_t k = 0;
   for (const PyMethodDef* f : functions) module_functions[k++] = *f;
   module_functions[k] = {nullptr, nullptr, 0, nullptr};

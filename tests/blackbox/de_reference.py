@@ -1,10 +1,12 @@
-"""Pure-Python differential evolution written from the algorithm's description, draw for draw.
+"""Pure-Python shared machinery and differential evolution, written from the algorithm's
+description, draw for draw.
 
 The extension must reproduce it bit for bit: same generator, same order of draws, same
 floating-point expressions in the same order.
 """
 
 import math
+import operator
 
 _MASK = (1 << 64) - 1
 _INF = math.inf
@@ -29,10 +31,22 @@ class XorShift:
         return self.next_u64() % k
 
 
+def as_float(value):
+    """The C API's float conversion: __float__, else __index__; a str is not a number."""
+    kind = type(value)
+    if hasattr(kind, "__float__"):
+        return float(value)
+    if hasattr(kind, "__index__"):
+        return float(operator.index(value))
+    raise TypeError("must be real number")
+
+
 def evaluate(func, point):
     try:
-        return float(func(list(point)))
-    except BaseException:  # the engine scores every failure +inf, whatever it is
+        return as_float(func(list(point)))
+    except (KeyboardInterrupt, SystemExit):  # the user stopping the run is not a bad point
+        raise
+    except BaseException:  # every other failure scores +inf, whatever it is
         return _INF
 
 
@@ -65,10 +79,23 @@ def stalled(history, tol):
     return hi - lo < tol
 
 
+def value_less(a, b):
+    """The engines' order: NaN is worse than every number, +inf included."""
+    return a < b or (math.isnan(b) and not math.isnan(a))
+
+
+def improves(best, candidate):
+    return value_less(candidate, best)
+
+
+def no_worse(incumbent, candidate):
+    return candidate <= incumbent or (math.isnan(incumbent) and not math.isnan(candidate))
+
+
 def best_index(values):
     best = 0
     for k in range(1, len(values)):
-        if values[best] > values[k]:
+        if improves(values[best], values[k]):
             best = k
     return best
 
@@ -108,9 +135,9 @@ def de(func, bounds, pop_size, max_generations=1000, f=0.8, cr=0.9, tol=1e-8, se
             trial = clamp(trial, lower, upper)
             value = evaluate(func, trial)
             evaluations += 1
-            if value <= values[i]:
+            if no_worse(values[i], value):
                 pop[i], values[i] = trial, value
-                if best_v > value:
+                if improves(best_v, value):
                     best_x, best_v = list(trial), value
         history.append(best_v)
         if stalled(history, tol):

@@ -46,7 +46,7 @@ NO_BOUNDS = ("bounds must contain at least one (lower, upper) pair; differential
 
 
 EMPTY_SCENARIOS = "scenarios must not be empty"
-NOT_CALLABLE = "scenario_func must be callable"
+SCENARIO_NOT_CALLABLE = "scenario_func must be callable"
 SUBPROBLEMS = "subproblems must be callables"
 SUM_TEXT = "scenario probabilities must sum to a positive finite number, got "
 NEGATIVE = "scenario probabilities must be non-negative numbers, got "
@@ -57,6 +57,13 @@ TWO_OBJECTIVES = "Need at least 2 objectives"
 def method_text(method):
     return (f'pareto_frontier(): method must be "nsga2" or "nsga3" with three or more objectives, '
             f'got "{method}"')
+NOT_CALLABLE = "obj_func must be callable"
+NO_BOUNDS_PSO = ("bounds must contain at least one (lower, upper) pair; particle swarm needs a "
+                 "dimension of 1 or more")
+NO_BOUNDS_PORTFOLIO = ("bounds must contain at least one (lower, upper) pair; the portfolio needs "
+                       "a dimension of 1 or more")
+ONE_OFFSPRING = ("pop_size must be 0 (the default size) or at least 2, got 1: the simple variant "
+                 "recombines the better half of the offspring")
 
 
 def pop_size_text(k):
@@ -482,8 +489,8 @@ ROWS = [
     ("vo.stochastic_solve(f, [(0, 1)])", TypeError, names("scenarios")),
     ("vo.stochastic_solve(scenario_func=f, bounds=[(0, 1)])", TypeError, names("scenarios")),
     ("vo.stochastic_solve(f, [(0, 1)], [1], [2])", TypeError, None),
-    ("vo.stochastic_solve(5, [(0, 1)], [1])", TypeError, NOT_CALLABLE),
-    ("vo.stochastic_solve(None, None, None)", TypeError, NOT_CALLABLE),
+    ("vo.stochastic_solve(5, [(0, 1)], [1])", TypeError, SCENARIO_NOT_CALLABLE),
+    ("vo.stochastic_solve(None, None, None)", TypeError, SCENARIO_NOT_CALLABLE),
     ("vo.stochastic_solve(f, None, [1])", TypeError, names("bounds")),
     ("vo.stochastic_solve(f, [[0, 1]], [1])", TypeError, names("bounds")),
     ("vo.stochastic_solve(f, [], [1])", ValueError, NO_BOUNDS),
@@ -571,6 +578,102 @@ ROWS = [
     ("vo.pareto_frontier([f, f], [])", ValueError, NO_BOUNDS),  # the sweep runs DE
     ("vo.pareto_frontier([f, f, f], [(0, 1)], method='weighted')", ValueError, method_text("weighted")),
     ("vo.pareto_frontier([f, f, f, f], [(0, 1)], method='NSGA-III')", ValueError, method_text("NSGA-III")),
+    ("vo.solve_de(None, [(0, 1)], max_generations=2)", TypeError, NOT_CALLABLE),
+    ("vo.solve_de(5, 'not bounds')", TypeError, NOT_CALLABLE),
+    ("vo.solve_parallel_de(m, [(0, 1)])", TypeError, NOT_CALLABLE),
+
+    # ---- solve_pso: options pop_size, max_iterations, seed, tol, in that order
+    ("vo.solve_pso()", TypeError, names("obj_func")),
+    ("vo.solve_pso(f)", TypeError, names("bounds")),
+    ("vo.solve_pso(f, [(0, 1)], 5)", TypeError, None),
+    ("vo.solve_pso(None, [(0, 1)])", TypeError, NOT_CALLABLE),
+    ("vo.solve_pso(f, None)", TypeError, names("bounds")),
+    ("vo.solve_pso(f, 'ab')", TypeError, names("bounds")),
+    ("vo.solve_pso(f, [[0, 1]])", TypeError, names("bounds")),
+    ("vo.solve_pso(f, [(0, 1, 2)])", TypeError, names("bounds")),
+    ("vo.solve_pso(f, [(0, nan), ('a', 1)])", TypeError, names("bounds")),
+    ("vo.solve_pso(f, [(0, 10 ** 400)])", OverflowError, names("bounds")),
+    ("vo.solve_pso(f, [])", ValueError, NO_BOUNDS_PSO),
+    ("vo.solve_pso(f, [], pop_size=5)", ValueError, NO_BOUNDS_PSO),
+    ("vo.solve_pso(f, [(0, 1)], pop_size=-1)", OverflowError, names("pop_size")),
+    ("vo.solve_pso(f, [(0, 1)], pop_size=2 ** 64)", OverflowError, names("pop_size")),
+    ("vo.solve_pso(f, [(0, 1)], pop_size=None)", TypeError, names("pop_size")),
+    ("vo.solve_pso(f, [(0, 1)], pop_size=nan)", TypeError, names("pop_size")),
+    ("vo.solve_pso(f, [(0, 1)], pop_size=2.0)", TypeError, names("pop_size")),
+    ("vo.solve_pso(f, [(0, 1)], max_iterations=-1)", OverflowError, names("max_iterations")),
+    ("vo.solve_pso(f, [(0, 1)], max_iterations=inf)", TypeError, names("max_iterations")),
+    ("vo.solve_pso(f, [(0, 1)], max_iterations='9')", TypeError, names("max_iterations")),
+    ("vo.solve_pso(f, [(0, 1)], seed=-1)", OverflowError, names("seed")),
+    ("vo.solve_pso(f, [(0, 1)], seed=None)", TypeError, names("seed")),
+    ("vo.solve_pso(f, [(0, 1)], tol=None)", TypeError, names("tol")),
+    ("vo.solve_pso(f, [(0, 1)], tol='1e-3')", TypeError, names("tol")),
+    ("vo.solve_pso(f, [(0, 1)], tol=10 ** 400)", OverflowError, names("tol")),
+    ("vo.solve_pso(f, [(0, 1)], tol=None, seed=None, max_iterations=-1)", OverflowError,
+     names("max_iterations")),
+
+    # ---- solve_sa: options max_iterations, seed, temp_init, cooling_rate
+    ("vo.solve_sa()", TypeError, names("obj_func")),
+    ("vo.solve_sa(f)", TypeError, names("bounds")),
+    ("vo.solve_sa(f, [(0, 1)], 5)", TypeError, None),
+    ("vo.solve_sa([f], [(0, 1)])", TypeError, NOT_CALLABLE),
+    ("vo.solve_sa(f, 5)", TypeError, names("bounds")),
+    ("vo.solve_sa(f, [(0,)])", TypeError, names("bounds")),
+    ("vo.solve_sa(f, [(None, 1)])", TypeError, names("bounds")),
+    ("vo.solve_sa(f, [(0, 1)], max_iterations=-1)", OverflowError, names("max_iterations")),
+    ("vo.solve_sa(f, [(0, 1)], max_iterations=2 ** 64)", OverflowError, names("max_iterations")),
+    ("vo.solve_sa(f, [(0, 1)], max_iterations=None)", TypeError, names("max_iterations")),
+    ("vo.solve_sa(f, [(0, 1)], max_iterations=1.5)", TypeError, names("max_iterations")),
+    ("vo.solve_sa(f, [(0, 1)], seed=nan)", TypeError, names("seed")),
+    ("vo.solve_sa(f, [(0, 1)], seed=2 ** 64)", OverflowError, names("seed")),
+    ("vo.solve_sa(f, [(0, 1)], temp_init=None)", TypeError, names("temp_init")),
+    ("vo.solve_sa(f, [(0, 1)], temp_init='100')", TypeError, names("temp_init")),
+    ("vo.solve_sa(f, [(0, 1)], temp_init=10 ** 400)", OverflowError, names("temp_init")),
+    ("vo.solve_sa(f, [(0, 1)], cooling_rate=[0.5])", TypeError, names("cooling_rate")),
+    ("vo.solve_sa(f, [(0, 1)], cooling_rate=None)", TypeError, names("cooling_rate")),
+    ("vo.solve_sa(f, [(0, 1)], cooling_rate=None, temp_init=None, seed=-1)", OverflowError,
+     names("seed")),
+
+    # ---- solve_cmaes: options pop_size, max_generations, sigma, seed, tol, variant, restarts
+    ("vo.solve_cmaes()", TypeError, names("obj_func")),
+    ("vo.solve_cmaes(f)", TypeError, names("bounds")),
+    ("vo.solve_cmaes(f, [(0, 1)], 5)", TypeError, None),
+    ("vo.solve_cmaes('f', [(0, 1)])", TypeError, NOT_CALLABLE),
+    ("vo.solve_cmaes(f, {0: (0, 1)})", TypeError, names("bounds")),
+    ("vo.solve_cmaes(f, [(0, 1), [0, 1]])", TypeError, names("bounds")),
+    ("vo.solve_cmaes(f, [(0, 1)], pop_size=-1)", OverflowError, names("pop_size")),
+    ("vo.solve_cmaes(f, [(0, 1)], pop_size=None)", TypeError, names("pop_size")),
+    ("vo.solve_cmaes(f, [(0, 1)], pop_size=1)", ValueError, ONE_OFFSPRING),
+    ("vo.solve_cmaes(f, [(0, 1)], pop_size=1, variant='simple')", ValueError, ONE_OFFSPRING),
+    ("vo.solve_cmaes(f, [(0, 1)], max_generations=-1)", OverflowError, names("max_generations")),
+    ("vo.solve_cmaes(f, [(0, 1)], max_generations=None)", TypeError, names("max_generations")),
+    ("vo.solve_cmaes(f, [(0, 1)], sigma='a')", TypeError, names("sigma")),
+    ("vo.solve_cmaes(f, [(0, 1)], sigma=10 ** 400)", OverflowError, names("sigma")),
+    ("vo.solve_cmaes(f, [(0, 1)], seed=-1)", OverflowError, names("seed")),
+    ("vo.solve_cmaes(f, [(0, 1)], seed=0.5)", TypeError, names("seed")),
+    ("vo.solve_cmaes(f, [(0, 1)], tol=None)", TypeError, names("tol")),
+    ("vo.solve_cmaes(f, [(0, 1)], variant=None)", TypeError, names("variant")),
+    ("vo.solve_cmaes(f, [(0, 1)], variant=1)", TypeError, names("variant")),
+    ("vo.solve_cmaes(f, [(0, 1)], variant=b'full')", TypeError, names("variant")),
+    ("vo.solve_cmaes(f, [(0, 1)], restarts=-1)", OverflowError, names("restarts")),
+    ("vo.solve_cmaes(f, [(0, 1)], restarts=None)", TypeError, names("restarts")),
+    ("vo.solve_cmaes(f, [(0, 1)], variant='full', restarts=2.0)", TypeError, names("restarts")),
+    ("vo.solve_cmaes(f, [(0, 1)], restarts=None, variant=None, sigma=None)", TypeError,
+     names("sigma")),
+
+    # ---- solve_portfolio(obj_func, bounds, max_evals=5000): no other keyword
+    ("vo.solve_portfolio()", TypeError, names("obj_func")),
+    ("vo.solve_portfolio(f)", TypeError, names("bounds")),
+    ("vo.solve_portfolio(f, [(0, 1)], 5, 6)", TypeError, None),
+    ("vo.solve_portfolio(f, [(0, 1)], seed=1)", TypeError, names("seed")),
+    ("vo.solve_portfolio(x, [(0, 1)])", TypeError, NOT_CALLABLE),
+    ("vo.solve_portfolio(f, 'ab')", TypeError, names("bounds")),
+    ("vo.solve_portfolio(f, [(0, 1, 2)])", TypeError, names("bounds")),
+    ("vo.solve_portfolio(f, [])", ValueError, NO_BOUNDS_PORTFOLIO),
+    ("vo.solve_portfolio(f, [(0, 1)], -1)", OverflowError, names("max_evals")),
+    ("vo.solve_portfolio(f, [(0, 1)], max_evals=2 ** 64)", OverflowError, names("max_evals")),
+    ("vo.solve_portfolio(f, [(0, 1)], max_evals=None)", TypeError, names("max_evals")),
+    ("vo.solve_portfolio(f, [(0, 1)], max_evals=nan)", TypeError, names("max_evals")),
+    ("vo.solve_portfolio(f, [(0, 1)], max_evals='5')", TypeError, names("max_evals")),
 ]
 
 # Inputs that look wrong but are accepted by design (stored or passed on as given); each must
@@ -617,7 +720,6 @@ TOLERATED = [
     "vo.solve_de(f, [(inf, -inf)], max_generations=2)",
     "vo.solve_de(f, [(-1e308, 1e308)], max_generations=2)",
     "vo.solve_de(f, [(0, 1)], max_generations=2, f=nan, cr=inf, tol=nan)",
-    "vo.solve_de(None, [(0, 1)], max_generations=2)",
     "vo.solve_parallel_de(f, [(0, 1)], max_generations=2, f='a', cr=None, tol=None)",
     "scratch.to_lp(), scratch.summary(), scratch.to_python()",
     "vo.PersistentHighs.from_model(model=m, unknown=None, verbose=False)",
@@ -650,6 +752,24 @@ TOLERATED = [
     "vo.pareto_frontier([f, f], [], method='nsga2', pop_size=4, generations=2)",
     "vo.pareto_frontier([lambda x: nan, lambda x: 1 / 0], [(0, 1)], 1, method='nsga2', generations=2)",
     "vo.pareto_frontier([f, f], [(0, 1)], 1, unknown_option=None, Method='nsga3')",
+    "vo.solve_pso(f, [(nan, nan)], max_iterations=2)",
+    "vo.solve_pso(f, [(inf, -inf), (1, 1)], max_iterations=2)",
+    "vo.solve_pso(f, [(0, 1)], pop_size=1, max_iterations=2, tol=nan)",
+    "vo.solve_pso(f, [(-1e308, 1e308)], max_iterations=2, tol=-inf)",
+    "vo.solve_sa(f, [], max_iterations=2)",
+    "vo.solve_sa(f, [(inf, -inf)], max_iterations=2)",
+    "vo.solve_sa(f, [(0, 1)], max_iterations=2, temp_init=nan, cooling_rate=-inf)",
+    "vo.solve_sa(f, [(0, 1)], max_iterations=2, temp_init=-0.0, cooling_rate=inf)",
+    "vo.solve_cmaes(f, [], max_generations=2)",
+    "vo.solve_cmaes(f, [], variant='full', max_generations=2)",
+    "vo.solve_cmaes(f, [(0, 1)], max_generations=2, sigma=nan, tol=inf)",
+    "vo.solve_cmaes(f, [(0, 1)], variant='FULL', sigma=-1, max_generations=2)",
+    "vo.solve_cmaes(f, [(-1e308, 1e308)] * 3, variant='full', sigma=1e308, max_generations=3)",
+    "vo.solve_cmaes(f, [(nan, nan)] * 2, variant='full', max_generations=3, tol=nan)",
+    "vo.solve_cmaes(f, [(0, 1)], variant='no such variant', restarts=3, max_generations=2)",
+    "vo.solve_cmaes(f, [(0, 1)], variant='full', pop_size=1, restarts=2, max_generations=2, tol=-1)",
+    "vo.solve_portfolio(f, [(inf, -inf)], 0)",
+    "vo.solve_portfolio(f, [(nan, nan), (0, 0)], max_evals=0)",
 ]
 
 
@@ -665,6 +785,8 @@ class Recorder:
 
 
 @pytest.fixture
+
+
 def world():
     m = vo.Model("bad")
     x = m.variable("x", 0, 10)
@@ -705,6 +827,8 @@ def state(w):
 
 
 @pytest.mark.parametrize("call, exc, expected", ROWS, ids=[row[0] for row in ROWS])
+
+
 def test_bad_input_is_refused(world, call, exc, expected):
     assert issubclass(exc, (TypeError, OverflowError, ValueError, MemoryError))
     with_persistent(world, call)
@@ -720,6 +844,8 @@ def test_bad_input_is_refused(world, call, exc, expected):
 
 
 @pytest.mark.parametrize("call", TOLERATED)
+
+
 def test_tolerated_input_returns(world, call):
     with_persistent(world, call)
     before = state(world)

@@ -317,3 +317,30 @@ def test_runs_through_one_shared_executor_side_by_side():
         got = []
         assert run_threads(*[lambda: got.append((front(), admm())) for _ in range(3)]) == []
     assert got == [alone] * 3
+
+
+def test_every_black_box_engine_side_by_side_equals_a_lone_run():
+    def rosenbrock(x):
+        return sum(100.0 * (b - a * a) ** 2 + (1.0 - a) ** 2 for a, b in zip(x, x[1:]))
+
+    box = [(-2, 2)] * 3
+    runs = {
+        "pso": lambda: vo.solve_pso(rosenbrock, box, max_iterations=150, tol=0, seed=3),
+        "sa": lambda: vo.solve_sa(rosenbrock, box, max_iterations=3000, seed=4),
+        "simple": lambda: vo.solve_cmaes(rosenbrock, box, max_generations=300, seed=5),
+        "full": lambda: vo.solve_cmaes(rosenbrock, box, variant="full", restarts=2, tol=-1,
+                                       max_generations=80, seed=6),
+        "portfolio": lambda: vo.solve_portfolio(rosenbrock, box, max_evals=1500),
+    }
+    alone = {name: run() for name, run in runs.items()}
+    seen = []
+
+    def worker():
+        for name, run in runs.items():
+            seen.append((name, run()))
+
+    assert run_threads(worker, worker) == []
+    assert len(seen) == 2 * len(runs)
+    for name, r in seen:
+        a = alone[name]
+        assert (r.x, r.history, r.evaluations, r.converged) == (a.x, a.history, a.evaluations, a.converged), name
