@@ -21,9 +21,11 @@ def to_float(value):
 
 
 def evaluate(func, point):
-    """One objective call: any failure scores +inf."""
+    """One objective call: any failure but the user stopping the run scores +inf."""
     try:
         return to_float(func(list(point)))
+    except (KeyboardInterrupt, SystemExit):
+        raise
     except BaseException:
         return _INF
 

@@ -22,7 +22,9 @@ def as_number(v):
 def term(func, x, scenario):
     try:
         return as_number(func(list(x), scenario))
-    except BaseException:  # every failure scores +inf, like any objective call
+    except (KeyboardInterrupt, SystemExit):  # the user stopping the run is not a bad point
+        raise
+    except BaseException:  # every other failure scores +inf, like any objective call
         return _INF
 
 

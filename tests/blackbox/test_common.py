@@ -45,6 +45,19 @@ def test_interrupt_stops_the_run_at_once(solver, exc):
         assert info.value.code == 3
 
 
+@pytest.mark.parametrize("run", [
+    lambda f: vo.pareto_frontier([f, sphere], [(-1, 1)] * 2, 3),
+    lambda f: vo.pareto_frontier([f, sphere], [(-1, 1)] * 2, method="nsga2", pop_size=8, generations=3),
+    lambda f: vo.pareto_frontier([sphere, f, sphere], [(-1, 1)] * 2, method="nsga3", pop_size=8, generations=3),
+    lambda f: vo.stochastic_solve(lambda x, s: f(x), [(-1, 1)] * 2, [1, 2, 3], max_generations=3),
+], ids=["pareto sweep", "nsga2", "nsga3", "stochastic_solve"])
+def test_interrupt_stops_the_other_searches_at_once(run):
+    f, calls = interrupt_on_call(5, KeyboardInterrupt)
+    with pytest.raises(KeyboardInterrupt):
+        run(f)
+    assert len(calls) == 5
+
+
 def test_interrupt_raised_by_a_returned_objects_float_conversion_also_stops():
     class Stop:
         def __float__(self):
