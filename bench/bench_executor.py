@@ -1,6 +1,6 @@
 """Expensive objectives through a process pool: a sleep-bound objective (50 ms per call, as a
 simulation would be) evaluated serially and through concurrent.futures.ProcessPoolExecutor
-with 8 workers, for pareto_frontier (NSGA-II), stochastic_solve and solve_admm. Prints wall
+with 8 workers, for solve_cmaes, pareto_frontier (NSGA-II), stochastic_solve and solve_admm. Prints wall
 times and the speed-ups, and checks that both runs agree exactly.
 
     python bench/bench_executor.py [workers]
@@ -41,6 +41,8 @@ class SlowProx:
 
 
 CASES = {
+    "solve_cmaes full (lambda 16, 3 generations)":
+        lambda **kw: vo.solve_cmaes(slow_f2, [(0, 1)] * 4, variant="full", pop_size=16, max_generations=3, **kw).x,
     "pareto_frontier nsga2 (pop 16, 3 generations)":
         lambda **kw: vo.pareto_frontier([slow_f1, slow_f2], [(0, 1), (0, 1)], method="nsga2", pop_size=16,
                                         generations=3, **kw),

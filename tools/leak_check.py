@@ -491,7 +491,10 @@ def executors():
         vo.stochastic_solve(lambda x, s: x[0] * s, [(0, 1)], [1, 2, 3], max_generations=2, pop_size=4,
                             executor=pool)
         vo.solve_admm(subproblems, 2, max_iter=3, executor=pool)
+        vo.solve_cmaes(f2, [(0, 1)] * 2, max_generations=2, executor=pool)
+        vo.solve_cmaes(f2, [(0, 1)] * 2, variant="full", max_generations=2, restarts=1, executor=pool)
         raises(vo.solve_admm, subproblems, 2, executor=3)
+        raises(vo.solve_cmaes, f2, [(0, 1)], executor="pool")
     return op
 
 

@@ -2,9 +2,12 @@
 // objective call, and the single-objective solver functions.
 #include "blackbox/blackbox_types.hpp"
 
+#include "blackbox/executor.hpp"
+
 #include "expr/number_text.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
+#include "solve/arrays.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -260,9 +263,37 @@ PyObject* solve_sa(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
   });
 }
 
+// One generation's candidates submitted in order and collected in that order.
+class ExecutorCandidates final : public blackbox::CandidateBatch {
+ public:
+  ExecutorCandidates(Executor& executor, PyObject* func) : executor_(executor), func_(func) {}
+
+  void evaluate(std::span<const double> points, size_t n, std::span<double> values) override {
+    const pycall::GilEnsure gil;
+    for (size_t k = 0; k < values.size(); ++k) {
+      Ref list = py::float_list(points.subspan(k * n, n));  // a list of its own per call
+      Ref args = py::check(PyTuple_Pack(1, list.get()));
+      executor_.submit(func_, args.get());
+    }
+    executor_.collect([&](size_t k, PyObject* answer) { values[k] = score_answer(answer); });
+  }
+
+ private:
+  Executor& executor_;
+  PyObject* func_;
+};
+
 PyObject* solve_cmaes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     BlackBoxCall call("solve_cmaes", args, nargs, kwnames);
+    std::optional<Executor> executor =
+        Executor::from_option(call.kwargs ? PyDict_GetItemString(call.kwargs, "executor") : nullptr, "solve_cmaes");
+    std::optional<ExecutorCandidates> batch;
+    if (executor) {
+      executor->check_sendable(call.args[0], "obj_func");
+      batch.emplace(*executor, call.args[0]);
+    }
+    blackbox::CandidateBatch* candidates = batch ? &*batch : nullptr;
     blackbox::CmaesSettings settings;
     settings.pop_size = call.option<uint64_t>("pop_size").value_or(0);
     settings.max_generations = call.option<uint64_t>("max_generations").value_or(1000);
@@ -276,7 +307,7 @@ PyObject* solve_cmaes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     if (variant == "full") {
-      return make_result(blackbox::cmaes_restarts(call.objective(), call.box, settings)).release();
+      return make_result(blackbox::cmaes_restarts(call.objective(), call.box, settings, candidates)).release();
     }
     blackbox::EsSettings es;
     const uint64_t rule = std::max<uint64_t>(5, blackbox::default_offspring(call.box.dim()));
@@ -285,7 +316,7 @@ PyObject* solve_cmaes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     es.sigma = settings.sigma;
     es.tol = settings.tol;
     blackbox::SolverRng rng(settings.seed);
-    return make_result(blackbox::simple_es_engine(call.objective(), call.box, es, rng)).release();
+    return make_result(blackbox::simple_es_engine(call.objective(), call.box, es, rng, candidates)).release();
   });
 }
 
@@ -331,7 +362,11 @@ PyMethodDef solve_sa_def = {
 PyMethodDef solve_cmaes_def = {
     "solve_cmaes", py::fastcall<solve_cmaes>(), py::kFastcallFlags,
     "solve_cmaes(obj_func, bounds, **kwargs)\n--\n\n"
-    "Solve using CMA-ES (simplified)."};
+    "Solve using CMA-ES (simplified).\n"
+    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
+    "executor, Dask's client.get_executor()); each generation's candidates are evaluated\n"
+    "through it side by side, with the same results as without. solve_de, solve_pso and\n"
+    "solve_sa take no executor: each of their steps depends on the value of the one before."};
 
 PyMethodDef solve_portfolio_def = {
     "solve_portfolio", py::fastcall<solve_portfolio>(), py::kFastcallFlags,

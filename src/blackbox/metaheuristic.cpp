@@ -218,8 +218,20 @@ uint64_t default_offspring(size_t n) noexcept {
   return 4 + truncate_to_count(3.0 * std::log(static_cast<double>(n)));
 }
 
+namespace {
+// The generation's lambda candidates (made already) into values, one by one or as a batch.
+void evaluate_generation(ObjectiveRef objective, CandidateBatch* batch, std::span<const double> points,
+                         size_t n, std::span<double> values) {
+  if (batch != nullptr) {
+    batch->evaluate(points, n, values);
+    return;
+  }
+  for (size_t k = 0; k < values.size(); ++k) values[k] = objective(points.subspan(k * n, n));
+}
+}  // namespace
+
 SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
-                               const EsSettings& settings, SolverRng& rng) {
+                               const EsSettings& settings, SolverRng& rng, CandidateBatch* batch) {
   const size_t n = box.dim();
   const uint64_t lambda = settings.lambda;
   if (lambda < 2) {
@@ -250,9 +262,9 @@ SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
         x[j] = mean[j] + sigma * (box.upper[j] - box.lower[j]) * rng.normal();
       }
       clamp_to_box(x, box);
-      values[k] = objective(x);
-      ++out.evaluations;
     }
+    evaluate_generation(objective, batch, points, n, values);
+    out.evaluations += lambda;
     for (size_t k = 0; k < order.size(); ++k) order[k] = k;
     sort_by_value(order, values);
     if (improves(out.objective, values[order[0]])) {
@@ -340,7 +352,7 @@ void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) {
 
 SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double sigma0,
                            uint64_t lambda_option, uint64_t max_generations, double tol,
-                           uint64_t seed, uint64_t evaluations_before) {
+                           uint64_t seed, uint64_t evaluations_before, CandidateBatch* batch) {
   const size_t n = box.dim();
   const uint64_t lambda =
       std::max<uint64_t>(4, lambda_option != 0 ? lambda_option : default_offspring(n));
@@ -413,9 +425,9 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
         x[i] = mean[i] + sigma * sum;
       }
       clamp_to_box(x, box);
-      values[k] = objective(x);
-      ++evaluations;
     }
+    evaluate_generation(objective, batch, xs, n, values);
+    evaluations += lambda;
     for (size_t k = 0; k < order.size(); ++k) order[k] = k;
     sort_by_value(order, values);
     if (improves(out.objective, values[order[0]])) {
@@ -499,10 +511,10 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
 }
 
 SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
-                             const CmaesSettings& settings) {
+                             const CmaesSettings& settings, CandidateBatch* batch) {
   if (settings.restarts == 0) {
     return cmaes_engine(objective, box, settings.sigma, settings.pop_size, settings.max_generations,
-                        settings.tol, settings.seed, 0);
+                        settings.tol, settings.seed, 0, batch);
   }
   const uint64_t lambda0 = std::max<uint64_t>(
       4, settings.pop_size != 0 ? settings.pop_size : default_offspring(box.dim()));
@@ -514,7 +526,7 @@ SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
     }
     SolverOutcome run = cmaes_engine(objective, box, settings.sigma, lambda0 << r,
                                      settings.max_generations, settings.tol,
-                                     settings.seed + 7919 * r, evaluations);
+                                     settings.seed + 7919 * r, evaluations, batch);
     evaluations = run.evaluations;
     if (r == 0 || improves(kept.objective, run.objective)) kept = std::move(run);
     if (kept.objective < settings.tol) break;

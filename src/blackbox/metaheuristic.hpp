@@ -151,6 +151,18 @@ SolverOutcome sa_engine(ObjectiveRef objective, const SearchBox& box, const SaSe
 // The default offspring count of the evolution strategies, 4 + floor(3 ln n) (n = 0 and 1 give 4).
 uint64_t default_offspring(size_t n) noexcept;
 
+// Evaluates one generation's candidates side by side (an executor behind the binding):
+// values[k] is the objective at points[k*n .. k*n+n). The strategies make every candidate of
+// a generation before asking for their values, so the points and the order of the calls are
+// those of the one-by-one run.
+class CandidateBatch {
+ public:
+  virtual void evaluate(std::span<const double> points, size_t n, std::span<double> values) = 0;
+
+ protected:
+  ~CandidateBatch() = default;
+};
+
 struct EsSettings {
   uint64_t lambda = 0;  // offspring per generation, already resolved (at least 2)
   uint64_t max_generations = 1000;
@@ -160,8 +172,9 @@ struct EsSettings {
 
 // Isotropic (mu/mu, lambda) strategy from the box centre with a success-rule step size. Throws
 // std::invalid_argument before any objective call when lambda < 2 (no parent to recombine).
+// With `batch`, each generation's candidates go to it instead of to `objective` one by one.
 SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
-                               const EsSettings& settings, SolverRng& rng);
+                               const EsSettings& settings, SolverRng& rng, CandidateBatch* batch = nullptr);
 
 struct CmaesSettings {
   uint64_t pop_size = 0;  // lambda; 0 means 4 + floor(3 ln n); at least 4 in any case
@@ -176,11 +189,11 @@ struct CmaesSettings {
 // `seed` and its evaluation count starts at `evaluations_before`.
 SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double sigma0,
                            uint64_t lambda_option, uint64_t max_generations, double tol,
-                           uint64_t seed, uint64_t evaluations_before);
+                           uint64_t seed, uint64_t evaluations_before, CandidateBatch* batch = nullptr);
 
 // cmaes_engine with the restart schedule: the outcome of the best run (the first on ties).
 SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
-                             const CmaesSettings& settings);
+                             const CmaesSettings& settings, CandidateBatch* batch = nullptr);
 
 // Eigendecomposition of the exactly symmetric n-by-n row-major matrix `a` by cyclic Jacobi
 // rotations (at most 100 sweeps, until the off-diagonal norm is below 1e-14). On return `a`

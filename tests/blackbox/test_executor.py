@@ -56,6 +56,9 @@ class _Sub:
 SUBS = [make_sub(1.0), make_sub(2.0), make_sub(3.0)]
 
 RUNS = {
+    "cmaes_simple": lambda **kw: _bb(vo.solve_cmaes(f2, [(0, 1)] * 3, max_generations=8, seed=4, **kw)),
+    "cmaes_full": lambda **kw: _bb(vo.solve_cmaes(f3, [(0, 1)] * 3, variant="full", max_generations=6,
+                                                  restarts=2, tol=-1.0, **kw)),
     "nsga2": lambda **kw: vo.pareto_frontier([f1, f2, f3], [(0, 1), (0, 1)], method="nsga2", pop_size=16,
                                              generations=6, seed=5, **kw),
     "nsga3": lambda **kw: vo.pareto_frontier([f1, f2, f3], [(0, 1), (0, 1)], method="nsga3", pop_size=12,
@@ -147,6 +150,7 @@ def test_an_interrupt_cancels_the_queued_calls_and_propagates():
 
 
 @pytest.mark.parametrize("run", [
+    lambda ex: vo.solve_cmaes(lambda x: x[0], [(0, 1)], executor=ex),
     lambda ex: vo.pareto_frontier([lambda x: x[0], f2], [(0, 1)], method="nsga2", executor=ex),
     lambda ex: vo.stochastic_solve(lambda x, s: x[0], [(0, 1)], [1, 2], executor=ex),
     lambda ex: vo.solve_admm([lambda rho, t: t], 1, executor=ex),
@@ -159,6 +163,7 @@ def test_a_process_pool_refuses_what_it_cannot_send_before_any_call(run):
 
 
 @pytest.mark.parametrize("call", [
+    lambda: vo.solve_cmaes(f1, [(0, 1)], executor=print),
     lambda: vo.pareto_frontier([f1, f2], [(0, 1)], method="nsga2", executor=object()),
     lambda: vo.stochastic_solve(scenario_cost, [(0, 1)], SCENARIOS, executor="pool"),
     lambda: vo.solve_admm(SUBS, 2, executor=3),

@@ -483,6 +483,8 @@ ROWS = [
     ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', executor=object())", TypeError, names("executor")),
     ("vo.solve_admm([f], 2, executor=[])", TypeError, names("executor")),
     ("vo.solve_admm([f], 2, 1.0, 5, 1e-6, None)", TypeError, None),
+    ("vo.solve_cmaes(f, [(0, 1)], executor=1.5)", TypeError, names("executor")),
+    ("vo.solve_cmaes(f, [(0, 1)], variant='full', executor=vo)", TypeError, names("executor")),
 
     # ---- stochastic_solve: refused before the scenario function is called
     ("vo.stochastic_solve()", TypeError, names("scenario_func")),
