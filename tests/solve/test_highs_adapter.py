@@ -1,5 +1,5 @@
-"""The HiGHS adapter on the real highspy: problem library, options, warm start, basis,
-statuses, the thread-count guard."""
+"""The HiGHS adapter on the real highspy: options, warm start, basis, statuses, the
+thread-count guard (the problem library runs in test_problem_library.py)."""
 
 import random
 import subprocess
@@ -10,15 +10,6 @@ import highspy
 import pytest
 
 import velmo as vo
-from problems import PROBLEMS, check
-
-
-@pytest.mark.parametrize("problem", PROBLEMS, ids=lambda p: p.id)
-def test_problem_library_on_highs(problem):
-    result = problem.build().solve(solver="highs")
-    check(problem, result)
-    assert result.solver == "HiGHS"
-    assert isinstance(result.iterations, int)
 
 
 def test_quadratic_cross_term_counted_once():
