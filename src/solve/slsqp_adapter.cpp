@@ -52,6 +52,31 @@ Ref objective_function(PyObject* numpy, PyObject* sparse, const CompiledModel& c
   return py::check(PyEval_EvalCode(code.get(), scope.get(), scope.get()));
 }
 
+// The rows whose bounds are (or are not) equal, as one LinearConstraint: SciPy handles each
+// kind on its own and warns when one constraint mixes them.
+Ref linear_constraint(PyObject* optimize, PyObject* sparse, PyObject* numpy, const CompiledModel& c, bool equal) {
+  std::vector<uint32_t> place(c.num_rows, UINT32_MAX);
+  std::vector<double> lower, upper;
+  for (size_t i = 0; i < c.num_rows; ++i) {
+    if ((c.row_lower[i] == c.row_upper[i]) != equal) continue;
+    place[i] = static_cast<uint32_t>(lower.size());
+    lower.push_back(c.row_lower[i]);
+    upper.push_back(c.row_upper[i]);
+  }
+  if (lower.empty()) return Ref();
+  std::vector<Entry> entries;
+  for (size_t j = 0; j < c.num_cols; ++j) {
+    for (int32_t k = c.a_start[j]; k < c.a_start[j + 1]; ++k) {
+      const uint32_t row = place[static_cast<size_t>(c.a_index[static_cast<size_t>(k)])];
+      if (row != UINT32_MAX) entries.push_back({row, static_cast<uint32_t>(j), c.a_value[static_cast<size_t>(k)]});
+    }
+  }
+  const Csc a = csc_from_entries(entries, lower.size(), c.num_cols);
+  Ref matrix = csc_matrix(sparse, numpy, a.value, a.index, a.start, lower.size(), c.num_cols);
+  return call_method(optimize, "LinearConstraint", matrix.get(), numpy_array(numpy, lower).get(),
+                     numpy_array(numpy, upper).get());
+}
+
 void put(PyObject* dict, const char* key, PyObject* value) {
   py::check_status(PyDict_SetItemString(dict, key, value));
 }
@@ -83,10 +108,10 @@ BackendOutcome solve_slsqp(const CompiledModel& c, const SolveOptions&, std::opt
   Ref constraints = py::check(PyList_New(0));
   if (c.num_rows > 0) {
     sparse = import("scipy.sparse");
-    Ref a = csc_matrix(sparse.get(), numpy.get(), c.a_value, c.a_index, c.a_start, c.num_rows, n);
-    Ref row = call_method(optimize.get(), "LinearConstraint", a.get(), numpy_array(numpy.get(), c.row_lower).get(),
-                          numpy_array(numpy.get(), c.row_upper).get());
-    py::check_status(PyList_Append(constraints.get(), row.get()));
+    for (bool equal : {true, false}) {
+      Ref rows = linear_constraint(optimize.get(), sparse.get(), numpy.get(), c, equal);
+      if (rows) py::check_status(PyList_Append(constraints.get(), rows.get()));
+    }
   }
   if (c.hessian && !sparse) sparse = import("scipy.sparse");
   Ref fun = objective_function(numpy.get(), sparse.get(), c);
