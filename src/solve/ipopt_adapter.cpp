@@ -178,6 +178,15 @@ void put(PyObject* dict, const char* key, PyObject* value) {
   py::check_status(PyDict_SetItemString(dict, key, value));
 }
 
+// CasADi refuses bounds that leave nothing feasible (lower above upper, a lower bound of +inf
+// or an upper one of -inf) with an exception; for the model they are plain infeasibility.
+bool crossed(const std::vector<double>& lower, const std::vector<double>& upper) noexcept {
+  for (size_t i = 0; i < lower.size(); ++i) {
+    if (lower[i] > upper[i] || lower[i] == kInf || upper[i] == -kInf) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const ModelData* model) {
@@ -259,19 +268,27 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
     py::check_status(PyList_Append(parts.get(), py::check(PyNumber_Add(linear.get(), trees.get())).get()));
   }
 
+  // nlpsol wants f and g structurally dense: a row without entries (0 <= 1) or an objective
+  // without terms is a structural zero in a sparse product and would be refused.
+  Ref densify = attr(casadi.get(), "densify");
   Ref nlp = py::check(PyDict_New());
   put(nlp.get(), "x", x.get());
-  put(nlp.get(), "f", f.get());
+  put(nlp.get(), "f", call(densify.get(), f.get()).get());
   const bool has_g = PyList_Size(parts.get()) > 0;
   if (has_g) {
     Ref tuple = py::check(PyList_AsTuple(parts.get()));
-    put(nlp.get(), "g", py::check(PyObject_CallObject(attr(casadi.get(), "vertcat").get(), tuple.get())).get());
+    Ref g = py::check(PyObject_CallObject(attr(casadi.get(), "vertcat").get(), tuple.get()));
+    put(nlp.get(), "g", call(densify.get(), g.get()).get());
   }
 
   Ref inner = py::check(PyDict_New());
   put(inner.get(), "print_level", ints(o.verbose ? 5 : 0).get());
   put(inner.get(), "sb", py::str("yes").get());
-  if (o.time_limit) put(inner.get(), "max_cpu_time", py::float_obj(*o.time_limit).get());
+  if (o.time_limit) {
+    // Ipopt only takes a positive limit; a limit of zero or less stops it at once instead.
+    const double limit = *o.time_limit > 0 ? *o.time_limit : std::numeric_limits<double>::min();
+    put(inner.get(), "max_cpu_time", py::float_obj(limit).get());
+  }
   Ref opts = py::check(PyDict_New());
   put(opts.get(), "ipopt", inner.get());
   put(opts.get(), "print_time", o.verbose ? Py_True : Py_False);
@@ -289,10 +306,20 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
       x0[j] = (lo + hi) / 2;
     }
   }
+  const std::vector<double> lbx = finite_or(c.col_lower, -kInf);
+  const std::vector<double> ubx = finite_or(c.col_upper, kInf);
+  if (crossed(lbx, ubx) || crossed(lbg, ubg)) {
+    BackendOutcome out;
+    out.solver = "Ipopt";
+    out.status = SolveStatus::Infeasible;
+    out.iterations = 0;
+    out.solve_time = perf_counter(time.get()) - t0;
+    return out;
+  }
   Ref args = py::check(PyDict_New());
   put(args.get(), "x0", numpy_array(numpy.get(), x0).get());
-  put(args.get(), "lbx", numpy_array(numpy.get(), finite_or(c.col_lower, -kInf)).get());
-  put(args.get(), "ubx", numpy_array(numpy.get(), finite_or(c.col_upper, kInf)).get());
+  put(args.get(), "lbx", numpy_array(numpy.get(), lbx).get());
+  put(args.get(), "ubx", numpy_array(numpy.get(), ubx).get());
   if (has_g) {
     put(args.get(), "lbg", numpy_array(numpy.get(), lbg).get());
     put(args.get(), "ubg", numpy_array(numpy.get(), ubg).get());

@@ -118,6 +118,36 @@ def test_constraint_matrix_stays_sparse_on_the_casadi_side(casadi_calls):
     assert a.shape == (rows, n) and a.nnz() == 2 * rows
 
 
+def test_empty_rows_and_no_objective():
+    m = vo.Model()
+    x = m.variable("x", 0, 2)
+    m.add(0 * x <= 1)
+    m.add(vo.sin(x) >= 0.5)
+    r = m.solve()  # no objective at all
+    assert r.status == "optimal" and r.objective == 0.0
+    assert math.sin(r.value(x)) >= 0.5 - 1e-7
+
+
+def test_crossed_bounds_and_non_positive_time_limits():
+    m = vo.Model()
+    x = m.variable("x", 2, 1)
+    m.minimize(vo.sin(x))
+    assert m.solve().status == "infeasible"
+    n = vo.Model()
+    y = n.variable("y", 0, 1)
+    n.add(y + vo.sin(y) >= 5)
+    n.add(y >= 2)
+    n.add(y <= 1)
+    assert n.solve().status == "infeasible"  # Ipopt finds it itself
+    for limit in (0.0, -1.0):
+        assert _hs071().solve(time_limit=limit).status == "time_limit"
+
+
+def _hs071():
+    from problems import PROBLEMS
+    return next(p for p in PROBLEMS if p.id == "hs071").build()
+
+
 def test_maximised_objective_and_constants_in_both_variants():
     m = vo.Model()
     x = m.variable("x", 0, 2)
@@ -154,7 +184,7 @@ def test_shared_and_deep_trees_are_translated_once_without_recursion():
         e = e * e
     m.add(e <= 1)
     deep = x
-    for _ in range(10000):
+    for _ in range(5000):
         deep = vo.sin(deep) + x * 0
     m.add(deep >= -1)
     m.minimize(x)
