@@ -143,14 +143,153 @@ class Translator {
   std::unordered_map<uintptr_t, Ref> memo_;
 };
 
+// CasADi reads integer arrays element by element through the interpreter but lists of ints
+// in one pass, so index arrays go over as a NumPy array turned into a list by NumPy itself.
+template <class T>
+Ref index_list(PyObject* numpy, std::span<const T> values) {
+  return call_method(numpy_array(numpy, values).get(), "tolist");
+}
+// The rows `at` of a column, as a column: indexing with a list alone gives a row when the
+// column has one element.
+Ref rows_of(PyObject* column, PyObject* numpy, const std::vector<int64_t>& at) {
+  Ref list = index_list(numpy, std::span<const int64_t>(at));
+  Ref zero = pycall::ints(0);
+  Ref key = py::check(PyTuple_Pack(2, list.get(), zero.get()));
+  return py::check(PyObject_GetItem(column, key.get()));
+}
+
+// Every CasADi operation called from here costs tens of microseconds, whatever the size of
+// its operands, so trees are translated level by level: all nodes of one kind and one height
+// become one elementwise operation on vectors gathered from what is built so far. A model of
+// a hundred thousand nodes then takes a few dozen calls instead of a hundred thousand.
+class LevelTranslator {
+ public:
+  // Heights beyond this make the gathering cost more than it saves; such trees go node by
+  // node instead.
+  static constexpr size_t kMaxLevels = 256;
+
+  // Plans the translation of the trees behind `roots`; false when they are too deep.
+  bool plan(const std::vector<const NodeRef*>& roots, size_t n) {
+    n_ = n;
+    std::vector<const NodeRef*> stack;
+    for (const NodeRef* root : roots) {
+      if (known(*root)) continue;
+      stack.push_back(root);
+      while (!stack.empty()) {
+        const NodeRef& top = *stack.back();
+        if (known(top)) {
+          stack.pop_back();
+          continue;
+        }
+        if (top.kind() == NodeKind::Const) {
+          const_slot_.emplace(top.id(), constants_.size());
+          constants_.push_back(top.value());
+          stack.pop_back();
+          continue;
+        }
+        const int arity = top.kind() == NodeKind::Add || top.kind() == NodeKind::Mul || top.kind() == NodeKind::Div ? 2 : 1;
+        bool ready = true;
+        size_t h = 0;
+        for (int i = arity - 1; i >= 0; --i) {
+          const NodeRef& child = top.child(i);
+          if (!known(child)) {
+            stack.push_back(&child);
+            ready = false;
+          } else {
+            h = std::max(h, height(child));
+          }
+        }
+        if (!ready) continue;
+        stack.pop_back();
+        if (h + 1 > kMaxLevels) return false;
+        height_.emplace(top.id(), h + 1);
+        if (levels_.size() < h + 1) levels_.resize(h + 1);
+        levels_[h].push_back(&top);
+      }
+    }
+    return true;
+  }
+
+  // The values of `roots`, in order, as one CasADi column.
+  Ref build(PyObject* casadi, PyObject* numpy, PyObject* x, const std::vector<const NodeRef*>& roots) {
+    Ref vertcat = attr(casadi, "vertcat");
+    Ref values = Ref::borrow(x);
+    int64_t next = static_cast<int64_t>(n_);
+    if (!constants_.empty()) {
+      Ref dm = call_method(casadi, "DM", numpy_array(numpy, constants_).get());
+      values = call(vertcat.get(), values.get(), dm.get());
+      next += static_cast<int64_t>(constants_.size());
+    }
+    const NodeKind kinds[] = {NodeKind::Neg, NodeKind::Add, NodeKind::Mul, NodeKind::Div,
+                              NodeKind::Sin, NodeKind::Cos, NodeKind::Sqrt};
+    for (const std::vector<const NodeRef*>& level : levels_) {
+      Ref parts = py::check(PyList_New(0));
+      for (NodeKind kind : kinds) {
+        std::vector<int64_t> left, right;
+        for (const NodeRef* node : level) {
+          if (node->kind() != kind) continue;
+          left.push_back(position(node->child(0)));
+          if (kind == NodeKind::Add || kind == NodeKind::Mul || kind == NodeKind::Div) {
+            right.push_back(position(node->child(1)));
+          }
+          position_.emplace(node->id(), next++);
+        }
+        if (left.empty()) continue;
+        Ref a = rows_of(values.get(), numpy, left);
+        Ref b;
+        if (!right.empty()) b = rows_of(values.get(), numpy, right);
+        Ref r;
+        switch (kind) {
+          case NodeKind::Neg: r = py::check(PyNumber_Negative(a.get())); break;
+          case NodeKind::Add: r = py::check(PyNumber_Add(a.get(), b.get())); break;
+          case NodeKind::Mul: r = py::check(PyNumber_Multiply(a.get(), b.get())); break;
+          case NodeKind::Div: r = py::check(PyNumber_TrueDivide(a.get(), b.get())); break;
+          case NodeKind::Sin: r = call_method(casadi, "sin", a.get()); break;
+          case NodeKind::Cos: r = call_method(casadi, "cos", a.get()); break;
+          default: r = call_method(casadi, "sqrt", a.get()); break;
+        }
+        py::check_status(PyList_Append(parts.get(), r.get()));
+      }
+      py::check_status(PyList_Insert(parts.get(), 0, values.get()));
+      Ref tuple = py::check(PyList_AsTuple(parts.get()));
+      values = py::check(PyObject_CallObject(vertcat.get(), tuple.get()));
+    }
+    std::vector<int64_t> at;
+    at.reserve(roots.size());
+    for (const NodeRef* root : roots) at.push_back(position(*root));
+    return rows_of(values.get(), numpy, at);
+  }
+
+ private:
+  bool known(const NodeRef& r) const {
+    return r.kind() == NodeKind::Var || const_slot_.count(r.id()) != 0 || height_.count(r.id()) != 0;
+  }
+  size_t height(const NodeRef& r) const {
+    if (r.kind() == NodeKind::Var || r.kind() == NodeKind::Const) return 0;
+    return height_.at(r.id());
+  }
+  int64_t position(const NodeRef& r) const {
+    if (r.kind() == NodeKind::Var) return r.var_index();
+    if (r.kind() == NodeKind::Const) return static_cast<int64_t>(n_ + const_slot_.at(r.id()));
+    return position_.at(r.id());
+  }
+
+  size_t n_ = 0;
+  std::vector<double> constants_;
+  std::unordered_map<uintptr_t, size_t> const_slot_;
+  std::unordered_map<uintptr_t, size_t> height_;
+  std::unordered_map<uintptr_t, int64_t> position_;
+  std::vector<std::vector<const NodeRef*>> levels_;
+};
+
 // casadi.DM with the given sparsity pattern and values: matrices stay sparse on CasADi's
 // side, whatever their size.
 Ref sparse_dm(PyObject* casadi, PyObject* numpy, size_t rows, size_t cols, std::span<const int32_t> start,
               std::span<const int32_t> index, std::span<const double> value) {
   Ref r = py::check(PyLong_FromSize_t(rows));
   Ref c = py::check(PyLong_FromSize_t(cols));
-  Ref pattern = call_method(casadi, "Sparsity", r.get(), c.get(), numpy_array(numpy, start).get(),
-                            numpy_array(numpy, index).get());
+  Ref pattern = call_method(casadi, "Sparsity", r.get(), c.get(), index_list(numpy, start).get(),
+                            index_list(numpy, index).get());
   return call_method(casadi, "DM", pattern.get(), numpy_array(numpy, value).get());
 }
 
@@ -164,6 +303,54 @@ Ref linear_rows(PyObject* casadi, PyObject* numpy, PyObject* x, const std::vecto
   const Csc l = csc_from_entries(entries, maps.size(), n);
   Ref matrix = sparse_dm(casadi, numpy, maps.size(), n, l.start, l.index, l.value);
   return call_method(casadi, "mtimes", matrix.get(), x);
+}
+
+// The values of several expressions as one CasADi column: constants, the linear parts as one
+// sparse product, the weighted trees as a second one over their translated roots.
+Ref expression_values(PyObject* casadi, PyObject* numpy, PyObject* x, const std::vector<const NlExpr*>& exprs,
+                      size_t n) {
+  std::vector<const TermMap*> maps;
+  std::vector<const NodeRef*> roots;
+  std::vector<Entry> weights;
+  std::vector<double> constants;
+  bool any_constant = false;
+  for (size_t i = 0; i < exprs.size(); ++i) {
+    maps.push_back(&exprs[i]->linear);
+    constants.push_back(exprs[i]->constant);
+    any_constant = any_constant || exprs[i]->constant != 0;
+    for (const NlTerm& t : exprs[i]->terms) {
+      // A weight within 1e-15 of one is taken as one: the tree is added as it is.
+      const double w = std::fabs(t.coef - 1.0) < 1e-15 ? 1.0 : t.coef;
+      weights.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(roots.size()), w});
+      roots.push_back(&t.node);
+    }
+  }
+  Ref values = linear_rows(casadi, numpy, x, maps, n);
+  if (!roots.empty()) {
+    LevelTranslator levels;
+    Ref sums;
+    if (levels.plan(roots, n)) {
+      Ref trees = levels.build(casadi, numpy, x, roots);
+      const Csc w = csc_from_entries(weights, exprs.size(), roots.size());
+      Ref matrix = sparse_dm(casadi, numpy, exprs.size(), roots.size(), w.start, w.index, w.value);
+      sums = call_method(casadi, "mtimes", matrix.get(), trees.get());
+    } else {
+      Translator scalar(casadi, x, n);
+      Ref each = py::check(PyTuple_New(static_cast<Py_ssize_t>(exprs.size())));
+      for (size_t i = 0; i < exprs.size(); ++i) {
+        Ref sum = scalar.terms(exprs[i]->terms);
+        if (!sum) sum = scalar.constant(0.0);
+        PyTuple_SetItem(each.get(), static_cast<Py_ssize_t>(i), sum.release());
+      }
+      sums = py::check(PyObject_CallObject(attr(casadi, "vertcat").get(), each.get()));
+    }
+    values = py::check(PyNumber_Add(values.get(), sums.get()));
+  }
+  if (any_constant) {
+    Ref dm = call_method(casadi, "DM", numpy_array(numpy, constants).get());
+    values = py::check(PyNumber_Add(values.get(), dm.get()));
+  }
+  return values;
 }
 
 std::vector<double> finite_or(const std::vector<double>& v, double fill) {
@@ -205,19 +392,30 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
 
   Ref size = py::check(PyLong_FromSize_t(n));
   Ref x = call_method(attr(casadi.get(), "SX").get(), "sym", py::str("x").get(), size.get());
-  Translator tr(casadi.get(), x.get(), n);
 
-  // Objective.
+  // The nonlinear objective (if any) and the nonlinear constraints, translated together so that
+  // trees they share are translated once.
   const NlExpr* nl_objective = nullptr;
   if (model && model->objective) {
     const auto* g = std::get_if<NlExpr>(&*model->objective);
     if (g && !g->terms.empty()) nl_objective = g;
   }
+  std::vector<const NlExpr*> exprs;
+  if (nl_objective) exprs.push_back(nl_objective);
+  if (model) {
+    for (const NonlinearConstraint& row : model->nonlinear_constraints) exprs.push_back(&row.expr);
+  }
+  Ref values;
+  if (!exprs.empty()) values = expression_values(casadi.get(), numpy.get(), x.get(), exprs, n);
+  auto pick = [&](size_t from, size_t to) {
+    std::vector<int64_t> at;
+    for (size_t k = from; k < to; ++k) at.push_back(static_cast<int64_t>(k));
+    return rows_of(values.get(), numpy.get(), at);
+  };
+
   Ref f;
   if (nl_objective) {
-    f = py::check(PyNumber_Add(tr.constant(nl_objective->constant).get(),
-                               linear_rows(casadi.get(), numpy.get(), x.get(), {&nl_objective->linear}, n).get()));
-    f = py::check(PyNumber_Add(f.get(), tr.terms(nl_objective->terms).get()));
+    f = pick(0, 1);
     if (c.maximize) f = py::check(PyNumber_Negative(f.get()));
   } else {
     Ref cost = call_method(casadi.get(), "DM", numpy_array(numpy.get(), c.col_cost).get());
@@ -225,13 +423,13 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
     if (c.hessian && !c.hessian->q_value.empty()) {
       // xᵀUx with U the stored triangle, its diagonal halved: ½xᵀQx for the symmetric Q.
       const Hessian& h = *c.hessian;
-      std::vector<double> values(h.q_value);
+      std::vector<double> halved(h.q_value);
       for (size_t j = 0; j < n; ++j) {
         for (int32_t k = h.q_start[j]; k < h.q_start[j + 1]; ++k) {
-          if (static_cast<size_t>(h.q_index[static_cast<size_t>(k)]) == j) values[static_cast<size_t>(k)] *= 0.5;
+          if (static_cast<size_t>(h.q_index[static_cast<size_t>(k)]) == j) halved[static_cast<size_t>(k)] *= 0.5;
         }
       }
-      Ref u = sparse_dm(casadi.get(), numpy.get(), n, n, h.q_start, h.q_index, values);
+      Ref u = sparse_dm(casadi.get(), numpy.get(), n, n, h.q_start, h.q_index, halved);
       Ref quad = call_method(casadi.get(), "bilin", u.get(), x.get(), x.get());
       f = py::check(PyNumber_Add(f.get(), quad.get()));
     }
@@ -247,25 +445,16 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
     lbg = finite_or(c.row_lower, -kInf);
     ubg = finite_or(c.row_upper, kInf);
   }
-  if (model && !model->nonlinear_constraints.empty()) {
-    const std::vector<NonlinearConstraint>& rows = model->nonlinear_constraints;
-    std::vector<const TermMap*> maps;
-    Ref sums = py::check(PyTuple_New(static_cast<Py_ssize_t>(rows.size())));
-    for (size_t i = 0; i < rows.size(); ++i) {
-      maps.push_back(&rows[i].expr.linear);
-      Ref s = tr.terms(rows[i].expr.terms);
-      if (!s) s = tr.constant(0.0);
-      PyTuple_SetItem(sums.get(), static_cast<Py_ssize_t>(i), s.release());
-      const double rhs = rows[i].rhs;
-      switch (rows[i].sense) {
-        case ConstraintSense::Le: lbg.push_back(-kInf); ubg.push_back(rhs); break;
-        case ConstraintSense::Ge: lbg.push_back(rhs); ubg.push_back(kInf); break;
-        case ConstraintSense::Eq: lbg.push_back(rhs); ubg.push_back(rhs); break;
+  const size_t first_row = nl_objective ? 1 : 0;
+  if (exprs.size() > first_row) {
+    for (const NonlinearConstraint& row : model->nonlinear_constraints) {
+      switch (row.sense) {
+        case ConstraintSense::Le: lbg.push_back(-kInf); ubg.push_back(row.rhs); break;
+        case ConstraintSense::Ge: lbg.push_back(row.rhs); ubg.push_back(kInf); break;
+        case ConstraintSense::Eq: lbg.push_back(row.rhs); ubg.push_back(row.rhs); break;
       }
     }
-    Ref linear = linear_rows(casadi.get(), numpy.get(), x.get(), maps, n);
-    Ref trees = py::check(PyObject_CallObject(attr(casadi.get(), "vertcat").get(), sums.get()));
-    py::check_status(PyList_Append(parts.get(), py::check(PyNumber_Add(linear.get(), trees.get())).get()));
+    py::check_status(PyList_Append(parts.get(), pick(first_row, exprs.size()).get()));
   }
 
   // nlpsol wants f and g structurally dense: a row without entries (0 <= 1) or an objective
