@@ -1,5 +1,5 @@
-// Clarabel adapter: the conic rewrite, the status map, then the call sequence on
-// clarabel.DefaultSolver and the outcome.
+// Clarabel adapter: the status map, then the call sequence on clarabel.DefaultSolver with the
+// conic form of the model, and the outcome.
 #include "solve/clarabel_adapter.hpp"
 
 #include "module/args.hpp"
@@ -20,64 +20,6 @@ SolveStatus map_clarabel_status(std::string_view s) noexcept {
   if (has("MaxIterations") || has("MaxTime")) return SolveStatus::TimeLimit;
   if (has("AlmostSolved")) return SolveStatus::Optimal;
   return SolveStatus::Unknown;
-}
-
-ConicForm conic_form(const CompiledModel& c) {
-  const size_t m = c.num_rows;
-  const size_t n = c.num_cols;
-  ConicForm f;
-  std::vector<Entry> entries;
-  entries.reserve(c.a_value.size() + 2 * n);
-  // Where each constraint row lands: its equality row, or its upper and lower rows.
-  constexpr uint32_t kNone = UINT32_MAX;
-  std::vector<uint32_t> up(m, kNone), lo(m, kNone);
-  auto next_row = [&f](double b) {
-    f.b.push_back(b);
-    return static_cast<uint32_t>(f.rows++);
-  };
-  for (size_t i = 0; i < m; ++i) {
-    if (c.row_lower[i] == c.row_upper[i]) up[i] = next_row(c.row_lower[i]);
-  }
-  f.zero_rows = f.rows;
-  for (size_t i = 0; i < m; ++i) {
-    if (c.row_lower[i] == c.row_upper[i]) continue;
-    if (std::isfinite(c.row_upper[i])) up[i] = next_row(c.row_upper[i]);
-    if (std::isfinite(c.row_lower[i])) lo[i] = next_row(-c.row_lower[i]);
-  }
-  for (size_t j = 0; j < n; ++j) {
-    for (int32_t k = c.a_start[j]; k < c.a_start[j + 1]; ++k) {
-      const auto i = static_cast<size_t>(c.a_index[static_cast<size_t>(k)]);
-      const double v = c.a_value[static_cast<size_t>(k)];
-      const auto col = static_cast<uint32_t>(j);
-      if (up[i] != kNone) entries.push_back({up[i], col, v});
-      if (lo[i] != kNone) entries.push_back({lo[i], col, -v});
-    }
-  }
-  for (size_t j = 0; j < n; ++j) {
-    const auto col = static_cast<uint32_t>(j);
-    if (std::isfinite(c.col_upper[j])) entries.push_back({next_row(c.col_upper[j]), col, 1.0});
-    if (std::isfinite(c.col_lower[j])) entries.push_back({next_row(-c.col_lower[j]), col, -1.0});
-  }
-  f.nonnegative_rows = f.rows - f.zero_rows;
-  for (const std::vector<uint32_t>& cone : c.soc_cones) {
-    for (uint32_t v : cone) entries.push_back({next_row(0.0), v, -1.0});
-  }
-  // The upper triangle column by column; Clarabel's slack holds off-diagonal entries scaled
-  // by √2, so the row for X_rc (r < c) carries −√2.
-  const double sqrt2 = std::sqrt(2.0);
-  for (const std::vector<uint32_t>& cone : c.psd_cones) {
-    size_t d = 0;
-    while (d * (d + 1) / 2 < cone.size()) ++d;
-    f.psd_sides.push_back(d);
-    size_t k = 0;
-    for (size_t col = 0; col < d; ++col) {
-      for (size_t row = 0; row <= col && k < cone.size(); ++row, ++k) {
-        entries.push_back({next_row(0.0), cone[k], row == col ? -1.0 : -sqrt2});
-      }
-    }
-  }
-  f.a = csc_from_entries(entries, f.rows, n);
-  return f;
 }
 
 namespace {

@@ -25,21 +25,6 @@ SolveStatus map_ipopt_status(std::string_view s) noexcept {
   return SolveStatus::Unknown;
 }
 
-void check_nonlinear_indices(const ModelData& m, size_t num_cols) {
-  auto check = [num_cols](const NlExpr& g, const char* where) {
-    const std::optional<uint32_t> top = max_var_index(g);
-    if (top && *top >= num_cols) {
-      throw InvalidInput{"variable index " + std::to_string(*top) + " in the " + where +
-                         " is outside this model, which has " + std::to_string(num_cols) +
-                         " variables: the expression was built from another model's variables"};
-    }
-  };
-  if (m.objective) {
-    if (const auto* g = std::get_if<NlExpr>(&*m.objective)) check(*g, "objective");
-  }
-  for (const NonlinearConstraint& c : m.nonlinear_constraints) check(c.expr, "nonlinear constraints");
-}
-
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -71,7 +56,7 @@ class Translator {
         stack.pop_back();
         continue;
       }
-      const int arity = arity_of(top.kind());
+      const int arity = child_count(top.kind());
       bool ready = true;
       // Right child pushed first so that the left one is translated first.
       for (int i = arity - 1; i >= 0; --i) {
@@ -101,17 +86,6 @@ class Translator {
   }
 
  private:
-  static int arity_of(NodeKind k) noexcept {
-    switch (k) {
-      case NodeKind::Var:
-      case NodeKind::Const: return 0;
-      case NodeKind::Add:
-      case NodeKind::Mul:
-      case NodeKind::Div: return 2;
-      default: return 1;
-    }
-  }
-
   bool done(const NodeRef& r) const { return r.kind() == NodeKind::Var || memo_.count(r.id()) != 0; }
 
   Ref variable(uint32_t j) { return Ref::borrow(PyList_GetItem(elements_.get(), static_cast<Py_ssize_t>(j))); }
@@ -187,7 +161,7 @@ class LevelTranslator {
           stack.pop_back();
           continue;
         }
-        const int arity = top.kind() == NodeKind::Add || top.kind() == NodeKind::Mul || top.kind() == NodeKind::Div ? 2 : 1;
+        const int arity = child_count(top.kind());
         bool ready = true;
         size_t h = 0;
         for (int i = arity - 1; i >= 0; --i) {
@@ -229,7 +203,7 @@ class LevelTranslator {
         for (const NodeRef* node : level) {
           if (node->kind() != kind) continue;
           left.push_back(position(node->child(0)));
-          if (kind == NodeKind::Add || kind == NodeKind::Mul || kind == NodeKind::Div) {
+          if (child_count(kind) == 2) {
             right.push_back(position(node->child(1)));
           }
           position_.emplace(node->id(), next++);

@@ -5,6 +5,7 @@
 #include "modelling/model_data.hpp"
 #include "solve/model.hpp"
 #include "solve/records.hpp"
+#include "solve/solver_forms.hpp"
 
 #include <string_view>
 
@@ -13,9 +14,5 @@ namespace velmo {
 // `model` is given for the expression variant, null for the compiled variant.
 BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& options, const ModelData* model);
 SolveStatus map_ipopt_status(std::string_view status) noexcept;
-
-// Throws InvalidInput when the nonlinear objective or a nonlinear constraint refers to a
-// variable index at or beyond `num_cols` (an expression built on another model).
-void check_nonlinear_indices(const ModelData& m, size_t num_cols);
 
 }  // namespace velmo

@@ -12,27 +12,6 @@ namespace velmo {
 using py::Ref;
 using namespace pycall;
 
-int64_t slsqp_iteration_cap(double time_limit) noexcept {
-  const double v = time_limit * 100;
-  if (!(v > 0)) return 0;  // NaN and negative limits
-  if (v >= static_cast<double>(kMaxSlsqpIterations)) return kMaxSlsqpIterations;
-  return static_cast<int64_t>(v);
-}
-
-Csc symmetric_hessian(const Hessian& h, size_t n) {
-  std::vector<Entry> entries;
-  entries.reserve(2 * h.q_value.size());
-  for (size_t j = 0; j < n; ++j) {
-    for (int32_t k = h.q_start[j]; k < h.q_start[j + 1]; ++k) {
-      const auto i = static_cast<uint32_t>(h.q_index[static_cast<size_t>(k)]);
-      const double v = h.q_value[static_cast<size_t>(k)];
-      entries.push_back({i, static_cast<uint32_t>(j), v});
-      if (i != j) entries.push_back({static_cast<uint32_t>(j), i, v});
-    }
-  }
-  return csc_from_entries(entries, n, n);
-}
-
 namespace {
 
 Ref objective_function(PyObject* numpy, PyObject* sparse, const CompiledModel& c) {
