@@ -163,7 +163,12 @@ PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
       if (PyObject* v = PyDict_GetItemString(kwargs, "verbose")) o.verbose = py::to_bool(v, fname, "verbose");
       if (PyObject* v = PyDict_GetItemString(kwargs, "time_limit")) o.time_limit = py::to_real(v, fname, "time_limit");
     }
-    BackendOutcome outcome = classify_problem(m) == ProblemType::QP ? solve_osqp(c, o) : solve_highs(c, o);
+    // HiGHS would leave nonlinear constraints out and answer for another problem, so a
+    // nonlinear throw-away model goes to Ipopt.
+    const ProblemType type = classify_problem(m);
+    BackendOutcome outcome = type == ProblemType::QP    ? solve_osqp(c, o)
+                             : type == ProblemType::NLP ? solve_ipopt(c, o, &m)
+                                                        : solve_highs(c, o);
     ResultRecord record = record_from(std::move(outcome));
     record.var_names.reserve(m.variables.size());
     for (VariableRecord& v : m.variables) record.var_names.push_back(std::move(v.name));
