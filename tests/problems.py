@@ -21,7 +21,7 @@ import velmo as vo
 class Problem:
     id: str
     build: Callable
-    kind: str  # "LP", "MILP", "QP", "MIQP"
+    kind: str  # "LP", "MILP", "QP", "MIQP", "NLP", "MINLP", "SOCP", "PSD"
     status: str
     objective: Optional[float] = None
     values: Optional[dict] = None
@@ -243,6 +243,47 @@ def _robust_lp():
     return m
 
 
+# ---- mixed-integer nonlinear
+def _ex1221():
+    # MINLPLib ex1221: Floudas (1995), "Nonlinear and Mixed-Integer Optimization", example
+    # 12.2.1 (after Kocis & Grossmann 1988); optimum 7.6672 at y = (0, 1, 1).
+    m = vo.Model("ex1221")
+    x1, x2 = m.variable("x1", 0, 10), m.variable("x2", 0, 10)
+    y1, y2, y3 = m.binary("y1"), m.binary("y2"), m.binary("y3")
+    m.minimize(2 * x1 + 3 * x2 + 1.5 * y1 + 2 * y2 - 0.5 * y3)
+    m.add(x1 * x1 + y1 == 1.25)
+    m.add(x2 * vo.sqrt(x2) + 1.5 * y2 == 3)  # x2^1.5
+    m.add(x1 + y1 <= 1.6)
+    m.add(1.333 * x2 + y2 <= 3)
+    m.add(-y1 - y2 + y3 <= 0)
+    return m
+
+
+def _nvs03():
+    # MINLPLib nvs03 (after Gupta & Ravindran 1985): optimum 16 at (4, 2).
+    m = vo.Model("nvs03")
+    i1, i2 = m.integer("i1", 0, 200), m.integer("i2", 0, 200)
+    m.minimize(i1 * i1 - 16 * i1 + 64 + i2 * i2 - 4 * i2 + 4)  # (i1 - 8)^2 + (i2 - 2)^2
+    m.add(-0.1 * (i1 * i1) + i2 >= 0)
+    m.add(-0.333333 * i1 - i2 + 4.5 >= 0)
+    return m
+
+
+def _miqp_fractional():
+    m = vo.Model()
+    x, y = m.integer("x", 0, 5), m.integer("y", 0, 5)
+    m.minimize(x * x + y * y - 3 * x - 3 * y)  # relaxation at (1.5, 1.5)
+    return m
+
+
+def _miqp_infeasible():
+    m = vo.Model()
+    k = m.integer("k", 0, 10)
+    m.add(2 * k == 3)
+    m.minimize(k * k)
+    return m
+
+
 _SYMMETRIC = np.array([[4.0, 1.0, -2.0], [1.0, 3.0, 0.5], [-2.0, 0.5, 5.0]])
 
 
@@ -310,6 +351,11 @@ PROBLEMS = [
     Problem("socp_robust_lp", _robust_lp, "SOCP", "optimal", 5 + 2 / 3, {"x1": 1 / 3, "x2": 1 / 3}),
     Problem("psd_smallest_eigenvalue", _smallest_eigenvalue, "PSD", "optimal",
             float(np.linalg.eigvalsh(_SYMMETRIC)[0])),
+    Problem("minlp_ex1221", _ex1221, "MINLP", "optimal", 7.66718007,
+            {"x1": math.sqrt(1.25), "x2": 1.5 ** (2 / 3), "y1": 0.0, "y2": 1.0, "y3": 1.0}),
+    Problem("minlp_nvs03", _nvs03, "MINLP", "optimal", 16.0, {"i1": 4.0, "i2": 2.0}),
+    Problem("miqp_fractional_relaxation", _miqp_fractional, "MIQP", "optimal", -4.0),
+    Problem("miqp_infeasible", _miqp_infeasible, "MIQP", "infeasible"),
     Problem("socp_infeasible", _socp_infeasible, "SOCP", "infeasible"),
     Problem("socp_unbounded", _socp_unbounded, "SOCP", "unbounded"),
 ]
@@ -319,14 +365,17 @@ SOLVERS = {
     "LP": CONTINUOUS,
     "QP": CONTINUOUS,
     "MILP": ["highs"],  # the others solve the relaxation, a different problem
-    "MIQP": ["highs"],
+    "MIQP": ["highs", "bonmin"],
     "NLP": ["ipopt"],
+    "MINLP": ["bonmin"],
     "SOCP": ["clarabel"],
     "PSD": ["clarabel"],
 }
 
 # What each solver reports where its package words a failure differently.
 STATUS = {
+    ("highs", "miqp_fractional_relaxation"): "unknown",  # HiGHS refuses mixed-integer QPs
+    ("highs", "miqp_infeasible"): "unknown",
     ("osqp", "unbounded"): "infeasible",  # dual infeasibility comes through the same word
     ("scipy", "infeasible"): "unknown",   # SLSQP only knows success or not
     ("scipy", "unbounded"): "unknown",
@@ -339,12 +388,12 @@ def cases():
 
 
 def expected_status(problem, solver):
-    return STATUS.get((solver, problem.status), problem.status)
+    return STATUS.get((solver, problem.id), STATUS.get((solver, problem.status), problem.status))
 
 
 def check(problem, result, tol=1e-5, status=None, duals=True):
     assert result.status == (status or problem.status)
-    if problem.status != "optimal":
+    if result.status != "optimal":
         if result.solver != "SciPy/SLSQP":  # which reports its last point in any case
             assert result.objective is None
         return

@@ -234,6 +234,15 @@ def conic_model():
     return m
 
 
+def minlp_model():
+    m = vo.Model("minlp")
+    k = m.integer("k", 0, 6)
+    x = m.variable("x", 0, 3)
+    m.minimize(vo.cos(k) + x * x - x)
+    m.add(vo.sin(x) + k <= 5)
+    return m
+
+
 def refused_solves():
     nlp, cone = nlp_model(), conic_model()
 
@@ -371,6 +380,8 @@ PATHS = [
     ("solve: Clarabel stopped by its time limit", solve_path(conic_model, time_limit=1e-9)),
     ("solve: SLSQP QP (forced)", solve_path(qp_model, solver="scipy")),
     ("solve: SLSQP LP, iteration cap", solve_path(lambda: lp_model()[0], solver="slsqp", time_limit=0.05)),
+    ("solve: Bonmin MINLP", solve_path(minlp_model)),
+    ("solve: Bonmin MIQP (forced), time limit", solve_path(lambda: milp_model(False), solver="bonmin", time_limit=5.0)),
     ("solve: refused forced solvers", refused_solves),
     ("solve: every option", solve_options),
     ("solve: error paths", solve_errors),

@@ -4,11 +4,23 @@
 
 namespace velmo {
 
+namespace {
+
+bool has_integer_variable(const ModelData& m) {
+  for (const VariableRecord& v : m.variables) {
+    if (v.kind != VarKind::Continuous) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string automatic_solver(const ModelData& m) {
   if (!m.soc_cones.empty() || !m.psd_cones.empty()) return "clarabel";
   switch (classify_problem(m)) {
     case ProblemType::QP: return "osqp";
-    case ProblemType::NLP: return "ipopt";
+    case ProblemType::MIQP: return "bonmin";
+    case ProblemType::NLP: return has_integer_variable(m) ? "bonmin" : "ipopt";
     default: return "highs";
   }
 }
@@ -48,7 +60,7 @@ std::optional<std::string> refusal(const std::string& solver, const ModelData& m
     if (!m.soc_cones.empty()) dropped.push_back(counted(m.soc_cones.size(), "second-order cone"));
     if (!m.psd_cones.empty()) dropped.push_back(counted(m.psd_cones.size(), "PSD cone"));
   }
-  if (nonlinear && solver != "ipopt") {
+  if (nonlinear && solver != "ipopt" && solver != "bonmin") {
     if (nonlinear_objective(m)) dropped.emplace_back("nonlinear objective");
     if (const size_t k = nonlinear_rows(m)) dropped.push_back(counted(k, "nonlinear constraint"));
   }

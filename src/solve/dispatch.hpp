@@ -8,8 +8,9 @@
 
 namespace velmo {
 
-// The solver for a model when none is forced: any cone gives "clarabel"; otherwise LP, MILP
-// and MIQP "highs", QP "osqp", NLP "ipopt".
+// The solver for a model when none is forced: any cone gives "clarabel"; otherwise LP and MILP
+// "highs", QP "osqp", NLP "ipopt", and a quadratic or nonlinear model with an integer
+// variable "bonmin" (HiGHS refuses mixed-integer QPs; Ipopt ignores integrality).
 std::string automatic_solver(const ModelData& m);
 
 // Whether the model has a nonlinear constraint with a nonlinear term or a nonlinear objective

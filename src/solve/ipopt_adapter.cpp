@@ -1,5 +1,5 @@
-// Ipopt adapter: CasADi expressions for the objective and the constraints, nlpsol with the
-// Ipopt plug-in, the status map and the outcome.
+// Ipopt and Bonmin adapter: CasADi expressions for the objective and the constraints, nlpsol
+// with the Ipopt or the Bonmin plug-in, the status maps and the outcome.
 #include "solve/ipopt_adapter.hpp"
 
 #include "expr/errors.hpp"
@@ -22,6 +22,15 @@ SolveStatus map_ipopt_status(std::string_view s) noexcept {
   if (s == "Unbounded" || s == "Diverging_Iterates") return SolveStatus::Unbounded;
   if (s == "Maximum_CpuTime_Exceeded" || s == "Maximum_WallTime_Exceeded") return SolveStatus::TimeLimit;
   if (s == "Maximum_Iterations_Exceeded") return SolveStatus::IterationLimit;
+  return SolveStatus::Unknown;
+}
+
+SolveStatus map_bonmin_status(std::string_view s) noexcept {
+  if (s == "SUCCESS") return SolveStatus::Optimal;
+  if (s == "INFEASIBLE") return SolveStatus::Infeasible;
+  if (s == "CONTINUOUS_UNBOUNDED") return SolveStatus::Unbounded;
+  // Bonmin words every limit alike; the only one set here is the time limit.
+  if (s == "LIMIT_EXCEEDED") return SolveStatus::TimeLimit;
   return SolveStatus::Unknown;
 }
 
@@ -350,7 +359,9 @@ bool crossed(const std::vector<double>& lower, const std::vector<double>& upper)
 
 }  // namespace
 
-BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const ModelData* model) {
+BackendOutcome solve_nlp(const CompiledModel& c, const SolveOptions& o, const ModelData* model, NlpSolver which) {
+  const bool bonmin = which == NlpSolver::Bonmin;
+  const char* display = bonmin ? "Bonmin" : "Ipopt";
   const size_t n = c.num_cols;
   if (model) check_nonlinear_indices(*model, n);
   GilEnsure gil;
@@ -447,16 +458,25 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
   Ref inner = py::check(PyDict_New());
   put(inner.get(), "print_level", ints(o.verbose ? 5 : 0).get());
   put(inner.get(), "sb", py::str("yes").get());
+  if (bonmin) put(inner.get(), "bb_log_level", ints(o.verbose ? 1 : 0).get());
   if (o.time_limit) {
-    // Ipopt only takes a positive limit; a limit of zero or less stops it at once instead.
+    // Ipopt only takes a positive limit, Bonmin one of zero or more; a limit at or below zero
+    // stops either at once instead.
     const double limit = *o.time_limit > 0 ? *o.time_limit : std::numeric_limits<double>::min();
-    put(inner.get(), "max_cpu_time", py::float_obj(limit).get());
+    put(inner.get(), bonmin ? "time_limit" : "max_cpu_time", py::float_obj(limit).get());
   }
   Ref opts = py::check(PyDict_New());
-  put(opts.get(), "ipopt", inner.get());
+  put(opts.get(), bonmin ? "bonmin" : "ipopt", inner.get());
   put(opts.get(), "print_time", o.verbose ? Py_True : Py_False);
-  Ref solver = call_method(casadi.get(), "nlpsol", py::str("solver").get(), py::str("ipopt").get(), nlp.get(),
-                           opts.get());
+  if (bonmin) {
+    Ref discrete = py::check(PyList_New(static_cast<Py_ssize_t>(n)));
+    for (size_t j = 0; j < n; ++j) {
+      PyList_SetItem(discrete.get(), static_cast<Py_ssize_t>(j), py::bool_obj(c.integrality[j] != 0).release());
+    }
+    put(opts.get(), "discrete", discrete.get());
+  }
+  Ref solver = call_method(casadi.get(), "nlpsol", py::str("solver").get(), py::str(bonmin ? "bonmin" : "ipopt").get(),
+                           nlp.get(), opts.get());
 
   std::vector<double> x0;
   if (o.warm_start) {
@@ -473,7 +493,7 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
   const std::vector<double> ubx = finite_or(c.col_upper, kInf);
   if (crossed(lbx, ubx) || crossed(lbg, ubg)) {
     BackendOutcome out;
-    out.solver = "Ipopt";
+    out.solver = display;
     out.status = SolveStatus::Infeasible;
     out.iterations = 0;
     out.solve_time = perf_counter(time.get()) - t0;
@@ -491,11 +511,12 @@ BackendOutcome solve_ipopt(const CompiledModel& c, const SolveOptions& o, const 
   const double t1 = perf_counter(time.get());
 
   BackendOutcome out;
-  out.solver = "Ipopt";
+  out.solver = display;
   out.solve_time = t1 - t0;
   Ref stats = call_method(solver.get(), "stats");
   Ref status = call_method(stats.get(), "get", py::str("return_status").get());
-  out.status = map_ipopt_status(py::to_text(status.get(), "Ipopt stats", "return_status"));
+  const std::string text = py::to_text(status.get(), bonmin ? "Bonmin stats" : "Ipopt stats", "return_status");
+  out.status = bonmin ? map_bonmin_status(text) : map_ipopt_status(text);
   if (out.status == SolveStatus::Optimal) {
     Ref xs = py::check(PyObject_GetItem(sol.get(), py::str("x").get()));
     out.primals = array_doubles(numpy.get(), call_method(xs.get(), "full").get());

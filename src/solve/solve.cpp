@@ -111,8 +111,13 @@ std::optional<BackendOutcome> try_relaxation(const CompiledModel& c, const Solve
   return out;
 }
 
-bool relaxation_applies(const CompiledModel& c, const std::string& solver) {
+bool relaxation_applies(const CompiledModel& c, const std::string& solver, const SolveRequest& req,
+                        const ModelData& d) {
   if (c.num_cols > 4000 || !c.has_integer_column()) return false;
+  // Bonmin chosen for a mixed-integer QP lets the relaxation try first, as HiGHS would; asked
+  // for by name it runs itself, and the compiled form of a nonlinear model lacks its
+  // nonlinear part, so HiGHS cannot relax that.
+  if (solver == "bonmin" && (req.solver || needs_expressions(d))) return false;
   for (const char* other : {"clarabel", "scipy", "slsqp", "ipopt", "osqp"}) {
     if (solver == other) return false;
   }
@@ -125,6 +130,7 @@ BackendOutcome dispatch(const std::string& solver, const CompiledModel& c, const
   if (solver == "scipy" || solver == "slsqp") return solve_slsqp(c, req.options, req.time_limit_maxiter);
   if (solver == "ipopt") return solve_ipopt(c, req.options, needs_expressions(d) ? &d : nullptr);
   if (solver == "clarabel") return solve_clarabel(c, req.options);
+  if (solver == "bonmin") return solve_nlp(c, req.options, needs_expressions(d) ? &d : nullptr, NlpSolver::Bonmin);
   // HiGHS is the default entry: every name without an adapter of its own runs it.
   return solve_highs(c, req.options);
 }
@@ -198,7 +204,7 @@ PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       if (req.options.eliminate_redundant) eliminate_redundant_rows(c, req.options.verbose);
       const std::string solver = choose_solver(req, d);
       std::optional<BackendOutcome> outcome;
-      if (relaxation_applies(c, solver)) outcome = try_relaxation(c, req.options);
+      if (relaxation_applies(c, solver, req, d)) outcome = try_relaxation(c, req.options);
       if (!outcome) outcome = dispatch(solver, c, req, d);
       record = record_from(std::move(*outcome));
       record.var_names.reserve(d.variables.size());

@@ -219,6 +219,7 @@ ROWS = [
     ("nl_other.solve()", ValueError, None),  # a nonlinear constraint over another model's variable
     ("cone.solve(solver='highs')", ValueError, CONE_REFUSED.format("highs")),
     ("cone.solve(solver='Ipopt')", ValueError, CONE_REFUSED.format("ipopt")),
+    ("cone.solve(solver='bonmin')", ValueError, CONE_REFUSED.format("bonmin")),
     ("cone.solve(solver='')", ValueError, CONE_REFUSED.format("")),
     ("nl.solve(solver='scipy')", ValueError, NL_REFUSED.format("scipy")),
     ("nl.solve(solver='clarabel')", ValueError, NL_REFUSED.format("clarabel")),
@@ -413,6 +414,9 @@ TOLERATED = [
     "cone.solve(time_limit=0.0)",
     "nl.solve(time_limit=inf, warm_start='abc')",
     "scratch.solve(solver='ipopt')",
+    "m.solve(solver='bonmin')",
+    "m.solve(solver='bonmin', time_limit=-1, warm_start=[1, 1])",
+    "nl.solve(solver='BONMIN', time_limit=nan)",
     "m.solve(simplex_scale_strategy=-5)",
     "m.solve(unknown_option=None)",
     "vo.minimize(x, [x >= 1], time_limit=nan)",

@@ -18,7 +18,7 @@ from hypothesis import strategies as st
 import velmo_opt as vo
 
 EXAMPLES = max(1, int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300")) // 25)
-SOLVERS = [None, "highs", "osqp", "scipy", "slsqp", "clarabel", "ipopt", "nosuchsolver"]
+SOLVERS = [None, "highs", "osqp", "scipy", "slsqp", "clarabel", "ipopt", "bonmin", "nosuchsolver"]
 STATUSES = {"optimal", "infeasible", "unbounded", "infeasible_or_unbounded", "time_limit",
             "iteration_limit", "error", "unknown"}
 BOUNDS = [(0, 1), (-1, 1), (-math.inf, math.inf), (0, math.inf), (-5, -5), (2, 1), (-1e300, 1e300)]
@@ -83,7 +83,7 @@ def raised_by_a_package(e):
 
 def refused(solver, cones, nonlinear):
     chosen = solver or ("clarabel" if cones else "ipopt" if nonlinear else "highs")
-    return (cones and chosen != "clarabel") or (nonlinear and chosen != "ipopt")
+    return (cones and chosen != "clarabel") or (nonlinear and chosen not in ("ipopt", "bonmin"))
 
 
 @settings(max_examples=EXAMPLES, deadline=None, database=None, derandomize=EXAMPLES <= 12,
