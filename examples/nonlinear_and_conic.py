@@ -3,6 +3,7 @@
 - Hock & Schittkowski problem 71, a small nonlinear program, through Ipopt (via CasADi);
 - the distance from a point to a polyhedron, a second-order cone program, through Clarabel;
 - the smallest eigenvalue of a symmetric matrix as a PSD cone program, through Clarabel;
+- MINLPLib's ex1221, a mixed-integer nonlinear program, through Bonmin (via CasADi);
 - a QP forced onto SciPy's SLSQP, and what happens when a solver cannot take a model.
 
     python examples/nonlinear_and_conic.py
@@ -49,6 +50,20 @@ m.add_psd_cone(entries)
 m.maximize(lam)
 r = m.solve()
 print(f"PSD -> {r.solver}: smallest eigenvalue {r.objective:.6f}; numpy {np.linalg.eigvalsh(A)[0]:.6f}")
+
+# ex1221 (Floudas 1995, example 12.2.1): binaries y choose which nonlinear equations bind.
+m = vo.Model("ex1221")
+x1, x2 = m.variable("x1", 0, 10), m.variable("x2", 0, 10)
+y1, y2, y3 = m.binary("y1"), m.binary("y2"), m.binary("y3")
+m.minimize(2 * x1 + 3 * x2 + 1.5 * y1 + 2 * y2 - 0.5 * y3)
+m.add(x1 * x1 + y1 == 1.25)
+m.add(x2 * vo.sqrt(x2) + 1.5 * y2 == 3)
+m.add(x1 + y1 <= 1.6)
+m.add(1.333 * x2 + y2 <= 3)
+m.add(-y1 - y2 + y3 <= 0)
+r = m.solve()
+print(f"\nMINLP -> {r.solver}: {r.status}, objective {r.objective:.4f} (published 7.6672), "
+      f"y = {[r.value(v) for v in (y1, y2, y3)]}")
 
 # The same QP on every solver that takes it.
 m = vo.Model("qp")
