@@ -7,7 +7,9 @@
 #include "solve/arrays.hpp"
 #include "solve/sparse.hpp"
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
 
@@ -154,6 +156,9 @@ class LevelTranslator {
   // Plans the translation of the trees behind `roots`; false when they are too deep.
   bool plan(const std::vector<const NodeRef*>& roots, size_t n) {
     n_ = n;
+    height_.reserve(roots.size() * 4);
+    position_.reserve(roots.size() * 4);
+    same_.reserve(roots.size() * 4);
     std::vector<const NodeRef*> stack;
     for (const NodeRef* root : roots) {
       if (known(*root)) continue;
@@ -165,8 +170,13 @@ class LevelTranslator {
           continue;
         }
         if (top.kind() == NodeKind::Const) {
-          const_slot_.emplace(top.id(), constants_.size());
-          constants_.push_back(top.value());
+          // Equal constants share one slot.
+          uint64_t bits;
+          const double v = top.value();
+          std::memcpy(&bits, &v, sizeof bits);
+          auto [at, fresh] = const_by_value_.emplace(bits, constants_.size());
+          if (fresh) constants_.push_back(v);
+          const_slot_.emplace(top.id(), at->second);
           stack.pop_back();
           continue;
         }
@@ -187,7 +197,7 @@ class LevelTranslator {
         if (h + 1 > kMaxLevels) return false;
         height_.emplace(top.id(), h + 1);
         if (levels_.size() < h + 1) levels_.resize(h + 1);
-        levels_[h].push_back(&top);
+        levels_[h][static_cast<size_t>(top.kind())].push_back(&top);
       }
     }
     return true;
@@ -205,17 +215,21 @@ class LevelTranslator {
     }
     const NodeKind kinds[] = {NodeKind::Neg, NodeKind::Add, NodeKind::Mul, NodeKind::Div,
                               NodeKind::Sin, NodeKind::Cos, NodeKind::Sqrt};
-    for (const std::vector<const NodeRef*>& level : levels_) {
+    for (const Level& level : levels_) {
       Ref parts = py::check(PyList_New(0));
       for (NodeKind kind : kinds) {
         std::vector<int64_t> left, right;
-        for (const NodeRef* node : level) {
-          if (node->kind() != kind) continue;
-          left.push_back(position(node->child(0)));
-          if (child_count(kind) == 2) {
-            right.push_back(position(node->child(1)));
-          }
-          position_.emplace(node->id(), next++);
+        for (const NodeRef* node : level[static_cast<size_t>(kind)]) {
+          // Trees built apart that compute the same thing from the same operands (the two
+          // sides of a*a, say) become one CasADi expression, so CasADi differentiates it once.
+          const int64_t a = position(node->child(0));
+          const int64_t b = child_count(kind) == 2 ? position(node->child(1)) : -1;
+          auto [at, fresh] = same_.emplace(Key{kind, a, b}, next);
+          position_.emplace(node->id(), at->second);
+          if (!fresh) continue;
+          ++next;
+          left.push_back(a);
+          if (b >= 0) right.push_back(b);
         }
         if (left.empty()) continue;
         Ref a = rows_of(values.get(), numpy, left);
@@ -257,12 +271,27 @@ class LevelTranslator {
     return position_.at(r.id());
   }
 
+  struct Key {
+    NodeKind kind;
+    int64_t a, b;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const noexcept {
+      const uint64_t h = static_cast<uint64_t>(k.a) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(k.b) * 0xC2B2AE3D27D4EB4Full;
+      return static_cast<size_t>(h ^ static_cast<uint64_t>(k.kind));
+    }
+  };
+
   size_t n_ = 0;
   std::vector<double> constants_;
+  std::unordered_map<uint64_t, size_t> const_by_value_;
+  std::unordered_map<Key, int64_t, KeyHash> same_;
   std::unordered_map<uintptr_t, size_t> const_slot_;
   std::unordered_map<uintptr_t, size_t> height_;
   std::unordered_map<uintptr_t, int64_t> position_;
-  std::vector<std::vector<const NodeRef*>> levels_;
+  using Level = std::array<std::vector<const NodeRef*>, 9>;  // the nodes of one height, by kind
+  std::vector<Level> levels_;
 };
 
 // casadi.DM with the given sparsity pattern and values: matrices stay sparse on CasADi's
