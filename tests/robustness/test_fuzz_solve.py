@@ -27,7 +27,7 @@ COEFS = [1, -1, 2.5, 0, 1e-16, 1e6, -3]
 index = st.integers(0, 3)
 linear = st.lists(st.tuples(st.sampled_from(COEFS), index), min_size=1, max_size=3)
 rows = st.tuples(st.sampled_from(["<=", ">=", "=="]), linear, st.sampled_from([0, 1, -2, 10]))
-model_spec = st.fixed_dictionaries({
+model_draw = st.fixed_dictionaries({
     "kinds": st.lists(st.sampled_from(["c", "c", "i"]), min_size=1, max_size=4),
     "bounds": st.lists(st.sampled_from(BOUNDS), min_size=4, max_size=4),
     "rows": st.lists(rows, max_size=4),
@@ -50,29 +50,29 @@ def compare(lhs, sense, rhs):
     return lhs <= rhs if sense == "<=" else lhs >= rhs if sense == ">=" else lhs == rhs
 
 
-def build(spec):
+def build(drawn):
     m = vo.Model("fuzz")
     xs = []
-    for k, kind in enumerate(spec["kinds"]):
-        lo, hi = spec["bounds"][k]
+    for k, kind in enumerate(drawn["kinds"]):
+        lo, hi = drawn["bounds"][k]
         xs.append(m.variable(f"x{k}", lo, hi) if kind == "c" else m.integer(f"k{k}", lo, hi))
-    for sense, terms, rhs in spec["rows"]:
+    for sense, terms, rhs in drawn["rows"]:
         m.add(compare(affine(xs, terms), sense, rhs))
-    terms, extra, constant = spec["objective"]
+    terms, extra, constant = drawn["objective"]
     obj = affine(xs, terms) + constant
     x = xs[0]
     obj = {None: obj, "square": obj + x * x, "product": obj + x * xs[-1],
            "sin": obj + vo.sin(x), "sqrt": obj + vo.sqrt(x * x + 1)}[extra]
-    getattr(m, spec["sense"])(obj)
-    for fn, i, sense, rhs in spec["nonlinear"]:
+    getattr(m, drawn["sense"])(obj)
+    for fn, i, sense, rhs in drawn["nonlinear"]:
         v = xs[i % len(xs)]
         m.add(compare({"sin": vo.sin, "cos": vo.cos, "square": lambda a: a * a}[fn](v), sense, rhs))
-    if spec["cone"] == "soc":
+    if drawn["cone"] == "soc":
         m.add_soc_cone(xs[:2] if len(xs) > 1 else [xs[0], xs[0]])
-    elif spec["cone"] == "psd":
+    elif drawn["cone"] == "psd":
         m.add_psd_cone((xs * 3)[:3])
-    cones = spec["cone"] is not None
-    nonlinear = extra in ("sin", "sqrt") or bool(spec["nonlinear"])
+    cones = drawn["cone"] is not None
+    nonlinear = extra in ("sin", "sqrt") or bool(drawn["nonlinear"])
     return m, cones, nonlinear
 
 
@@ -88,22 +88,22 @@ def refused(solver, cones, nonlinear):
 
 @settings(max_examples=EXAMPLES, deadline=None, database=None, derandomize=EXAMPLES <= 12,
           suppress_health_check=[HealthCheck.too_slow])
-@given(model_spec)
-def test_random_models_with_every_solver(spec):
-    m, cones, nonlinear = build(spec)
+@given(model_draw)
+def test_random_models_with_every_solver(drawn):
+    m, cones, nonlinear = build(drawn)
     before = (repr(m), m.num_vars, m.num_constraints, m.problem_type)
-    kwargs = {} if spec["solver"] is None else {"solver": spec["solver"]}
-    kwargs["time_limit"] = spec["time_limit"]
+    kwargs = {} if drawn["solver"] is None else {"solver": drawn["solver"]}
+    kwargs["time_limit"] = drawn["time_limit"]
     try:
         r = m.solve(**kwargs)
     except Exception as e:  # noqa: BLE001 - sorted below
         if raised_by_a_package(e):
-            assert spec["solver"] in ("osqp", "scipy", "slsqp") or not (cones or nonlinear), e
+            assert drawn["solver"] in ("osqp", "scipy", "slsqp") or not (cones or nonlinear), e
         else:
             assert isinstance(e, ValueError) and "cannot take the model's" in str(e), e
-            assert refused(spec["solver"], cones, nonlinear), str(e)
+            assert refused(drawn["solver"], cones, nonlinear), str(e)
     else:
-        assert not refused(spec["solver"], cones, nonlinear)
+        assert not refused(drawn["solver"], cones, nonlinear)
         assert r.status in STATUSES
         if r.status == "optimal":
             assert len(r.primals) == m.num_vars
