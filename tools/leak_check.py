@@ -212,6 +212,50 @@ def refused_model():
     return m
 
 
+def nlp_model():
+    m = vo.Model("nlp")
+    x = m.variable("x", 1, 5)
+    y = m.variable("y", 1, 5)
+    m.minimize(x * y * (x + y) + vo.sin(x) + vo.sqrt(y) / x)
+    m.add(x * x + y * y <= 20)
+    m.add(vo.cos(x) + y >= 1.5)
+    m.add(x + y >= 3)
+    return m
+
+
+def conic_model():
+    m = vo.Model("conic")
+    t, x, y = m.variable("t"), m.variable("x"), m.variable("y")
+    m.add(x + y == 5)
+    m.add_soc_cone([t, x, y])
+    a, b, c = m.variable("a"), m.variable("b"), m.variable("c")
+    m.add(a == 2)
+    m.add(c == 2)
+    m.add_psd_cone([a, b, c])
+    m.minimize(t - b)
+    return m
+
+
+def minlp_model():
+    m = vo.Model("minlp")
+    k = m.integer("k", 0, 6)
+    x = m.variable("x", 0, 3)
+    m.minimize(vo.cos(k) + x * x - x)
+    m.add(vo.sin(x) + k <= 5)
+    return m
+
+
+def refused_solves():
+    nlp, cone = nlp_model(), conic_model()
+
+    def op():
+        raises(nlp.solve, solver="highs")
+        raises(nlp.solve, solver="clarabel")
+        raises(cone.solve, solver="ipopt")
+        raises(cone.solve, solver="scipy")
+    return op
+
+
 def solve_options():
     m, x, y = lp_model()
     previous = m.solve()
@@ -596,6 +640,16 @@ PATHS = [
     ("solve: infeasible", solve_path(infeasible_model)),
     ("solve: refused by HiGHS", solve_path(refused_model)),
     ("solve: MIP stopped before any point", solve_path(lambda: milp_model(False), time_limit=0.0)),
+    ("solve: Ipopt NLP, expressions", solve_path(nlp_model)),
+    ("solve: Ipopt QP, compiled (forced)", solve_path(qp_model, solver="ipopt")),
+    ("solve: Ipopt stopped by its time limit", solve_path(nlp_model, time_limit=0.0)),
+    ("solve: Clarabel SOC and PSD cones", solve_path(conic_model)),
+    ("solve: Clarabel stopped by its time limit", solve_path(conic_model, time_limit=1e-9)),
+    ("solve: SLSQP QP (forced)", solve_path(qp_model, solver="scipy")),
+    ("solve: SLSQP LP, iteration cap", solve_path(lambda: lp_model()[0], solver="slsqp", time_limit=0.05)),
+    ("solve: Bonmin MINLP", solve_path(minlp_model)),
+    ("solve: Bonmin MIQP (forced), time limit", solve_path(lambda: milp_model(False), solver="bonmin", time_limit=5.0)),
+    ("solve: refused forced solvers", refused_solves),
     ("solve: every option", solve_options),
     ("solve: error paths", solve_errors),
     ("one-line minimize/maximize", one_line),

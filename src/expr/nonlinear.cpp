@@ -28,13 +28,6 @@ struct NlNode {
 static_assert(sizeof(NlNode) == 24);
 static_assert(alignof(std::max_align_t) >= 16, "dying-list links use the low 4 bits");
 
-namespace {
-
-constexpr uint64_t kOneRef = 256;
-constexpr size_t kMaxTextLength = size_t{1} << 30;
-constexpr size_t kMeasureAfter = size_t{1} << 26;
-constexpr uint64_t kKindMask = 0xF;
-
 int child_count(NodeKind k) noexcept {
   switch (k) {
     case NodeKind::Var:
@@ -45,6 +38,13 @@ int child_count(NodeKind k) noexcept {
     default: return 1;
   }
 }
+
+namespace {
+
+constexpr uint64_t kOneRef = 256;
+constexpr size_t kMaxTextLength = size_t{1} << 30;
+constexpr size_t kMeasureAfter = size_t{1} << 26;
+constexpr uint64_t kKindMask = 0xF;
 
 NlNode* new_node(NodeKind kind) {
   NlNode* n = new NlNode();

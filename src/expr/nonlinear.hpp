@@ -12,6 +12,9 @@ namespace velmo {
 
 enum class NodeKind : uint8_t { Var = 0, Const, Neg, Add, Mul, Div, Sin, Cos, Sqrt };
 
+// 0 for leaves, 2 for Add, Mul and Div, 1 for the others.
+int child_count(NodeKind k) noexcept;
+
 struct NlNode;
 
 // A counted reference to an immutable tree node. Variable leaves live inline in the

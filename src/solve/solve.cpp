@@ -7,8 +7,12 @@
 #include "solve/arrays.hpp"
 #include "expr/expr_types.hpp"
 #include "module/type_builder.hpp"
+#include "solve/clarabel_adapter.hpp"
+#include "solve/dispatch.hpp"
 #include "solve/highs_adapter.hpp"
+#include "solve/ipopt_adapter.hpp"
 #include "solve/osqp_adapter.hpp"
+#include "solve/slsqp_adapter.hpp"
 
 #include <cmath>
 #include <limits>
@@ -24,13 +28,6 @@ struct SolveRequest {
   std::optional<std::string> solver;          // lower-cased
   std::optional<int64_t> time_limit_maxiter;  // the SLSQP iteration cap
 };
-
-int64_t saturate_to_i64(double v) noexcept {
-  if (std::isnan(v)) return 0;
-  if (v >= 9.2233720368547758e18) return std::numeric_limits<int64_t>::max();
-  if (v <= -9.2233720368547758e18) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(v);
-}
 
 // A warm start: a Result's primal values, or any sequence of numbers; anything else (a
 // string included) counts as no warm start.
@@ -53,7 +50,7 @@ SolveRequest read_options(PyObject* kwargs) {
   const char* fn = "solve";
   if (PyObject* v = get("time_limit")) {
     o.time_limit = py::to_real(v, fn, "time_limit");
-    req.time_limit_maxiter = saturate_to_i64(*o.time_limit * 100);
+    req.time_limit_maxiter = slsqp_iteration_cap(*o.time_limit);
   }
   if (PyObject* v = get("gap")) o.gap = py::to_real(v, fn, "gap");
   if (PyObject* v = get("verbose")) o.verbose = py::to_bool(v, fn, "verbose");
@@ -81,13 +78,11 @@ SolveRequest read_options(PyObject* kwargs) {
 }
 
 std::string choose_solver(const SolveRequest& req, const ModelData& d) {
-  if (req.solver) return *req.solver;
-  if (!d.soc_cones.empty() || !d.psd_cones.empty()) return "clarabel";
-  switch (classify_problem(d)) {
-    case ProblemType::QP: return "osqp";
-    case ProblemType::NLP: return "ipopt";
-    default: return "highs";
-  }
+  std::string solver = req.solver ? *req.solver : automatic_solver(d);
+  // A solver that would drop the model's cones or nonlinear terms would answer for another
+  // problem, so the solve is refused before anything runs.
+  if (std::optional<std::string> why = refusal(solver, d)) py::raise(PyExc_ValueError, std::move(*why));
+  return solver;
 }
 
 // Small integer models first try their LP relaxation: when it comes out integral there is
@@ -116,16 +111,26 @@ std::optional<BackendOutcome> try_relaxation(const CompiledModel& c, const Solve
   return out;
 }
 
-bool relaxation_applies(const CompiledModel& c, const std::string& solver) {
+bool relaxation_applies(const CompiledModel& c, const std::string& solver, const SolveRequest& req,
+                        const ModelData& d) {
   if (c.num_cols > 4000 || !c.has_integer_column()) return false;
+  // Bonmin chosen for a mixed-integer QP lets the relaxation try first, as HiGHS would; asked
+  // for by name it runs itself, and the compiled form of a nonlinear model lacks its
+  // nonlinear part, so HiGHS cannot relax that.
+  if (solver == "bonmin" && (req.solver || needs_expressions(d))) return false;
   for (const char* other : {"clarabel", "scipy", "slsqp", "ipopt", "osqp"}) {
     if (solver == other) return false;
   }
   return true;
 }
 
-BackendOutcome dispatch(const std::string& solver, const CompiledModel& c, const SolveRequest& req) {
+BackendOutcome dispatch(const std::string& solver, const CompiledModel& c, const SolveRequest& req,
+                        const ModelData& d) {
   if (solver == "osqp") return solve_osqp(c, req.options);
+  if (solver == "scipy" || solver == "slsqp") return solve_slsqp(c, req.options, req.time_limit_maxiter);
+  if (solver == "ipopt") return solve_ipopt(c, req.options, needs_expressions(d) ? &d : nullptr);
+  if (solver == "clarabel") return solve_clarabel(c, req.options);
+  if (solver == "bonmin") return solve_nlp(c, req.options, needs_expressions(d) ? &d : nullptr, NlpSolver::Bonmin);
   // HiGHS is the default entry: every name without an adapter of its own runs it.
   return solve_highs(c, req.options);
 }
@@ -164,7 +169,12 @@ PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
       if (PyObject* v = PyDict_GetItemString(kwargs, "verbose")) o.verbose = py::to_bool(v, fname, "verbose");
       if (PyObject* v = PyDict_GetItemString(kwargs, "time_limit")) o.time_limit = py::to_real(v, fname, "time_limit");
     }
-    BackendOutcome outcome = classify_problem(m) == ProblemType::QP ? solve_osqp(c, o) : solve_highs(c, o);
+    // HiGHS would leave nonlinear constraints out and answer for another problem, so a
+    // nonlinear throw-away model goes to Ipopt.
+    const ProblemType type = classify_problem(m);
+    BackendOutcome outcome = type == ProblemType::QP    ? solve_osqp(c, o)
+                             : type == ProblemType::NLP ? solve_ipopt(c, o, &m)
+                                                        : solve_highs(c, o);
     ResultRecord record = record_from(std::move(outcome));
     record.var_names.reserve(m.variables.size());
     for (VariableRecord& v : m.variables) record.var_names.push_back(std::move(v.name));
@@ -194,8 +204,8 @@ PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       if (req.options.eliminate_redundant) eliminate_redundant_rows(c, req.options.verbose);
       const std::string solver = choose_solver(req, d);
       std::optional<BackendOutcome> outcome;
-      if (relaxation_applies(c, solver)) outcome = try_relaxation(c, req.options);
-      if (!outcome) outcome = dispatch(solver, c, req);
+      if (relaxation_applies(c, solver, req, d)) outcome = try_relaxation(c, req.options);
+      if (!outcome) outcome = dispatch(solver, c, req, d);
       record = record_from(std::move(*outcome));
       record.var_names.reserve(d.variables.size());
       for (const VariableRecord& v : d.variables) record.var_names.push_back(v.name);

@@ -41,6 +41,8 @@ PSD = ("add_psd_cone: entry count must equal d(d+1)/2 for some d>=1 (upper-trian
 NO_SOLUTION = "No solution available"
 NO_DATA = "No model data stored \u2014 use Model.solve() for diagnostics"
 MODEL_KEYWORD = "model keyword required"
+CONE_REFUSED = "solver '{}' cannot take the model's 1 second-order cone; solver 'clarabel' can"
+NL_REFUSED = "solver '{}' cannot take the model's 1 nonlinear constraint; solver 'ipopt' can"
 NO_BOUNDS = ("bounds must contain at least one (lower, upper) pair; differential evolution "
              "needs a dimension of 1 or more")
 
@@ -237,6 +239,14 @@ ROWS = [
     ("m.solve(simplex_scale_strategy=None)", TypeError, names("simplex_scale_strategy")),
     ("m.solve(eliminate_redundant='x')", TypeError, names("eliminate_redundant")),
     ("other.solve()", ValueError, None),  # an objective over another model's variable
+    ("nl_other.solve()", ValueError, None),  # a nonlinear constraint over another model's variable
+    ("cone.solve(solver='highs')", ValueError, CONE_REFUSED.format("highs")),
+    ("cone.solve(solver='Ipopt')", ValueError, CONE_REFUSED.format("ipopt")),
+    ("cone.solve(solver='bonmin')", ValueError, CONE_REFUSED.format("bonmin")),
+    ("cone.solve(solver='')", ValueError, CONE_REFUSED.format("")),
+    ("nl.solve(solver='scipy')", ValueError, NL_REFUSED.format("scipy")),
+    ("nl.solve(solver='clarabel')", ValueError, NL_REFUSED.format("clarabel")),
+    ("nl.solve(solver='osqp', time_limit='1')", TypeError, names("time_limit")),
 
     # ---- minimize / maximize (one line)
     ("vo.minimize()", TypeError, names("objective")),
@@ -704,6 +714,19 @@ TOLERATED = [
     "m.solve(solver='')",
     "m.solve(solver='no such solver')",
     "m.solve(solver_method='bogus')",
+    "m.solve(solver='scipy', time_limit=nan)",
+    "m.solve(solver='slsqp', time_limit=1e300)",
+    "m.solve(solver='ipopt', time_limit=nan)",
+    "m.solve(solver='ipopt', warm_start=[nan, inf])",
+    "m.solve(solver='ipopt', warm_start=[1])",
+    "m.solve(solver='clarabel', time_limit=-1)",
+    "m.solve(solver='CLARABEL', warm_start=[1, 2], gap=nan, threads=3)",
+    "cone.solve(time_limit=0.0)",
+    "nl.solve(time_limit=inf, warm_start='abc')",
+    "scratch.solve(solver='ipopt')",
+    "m.solve(solver='bonmin')",
+    "m.solve(solver='bonmin', time_limit=-1, warm_start=[1, 1])",
+    "nl.solve(solver='BONMIN', time_limit=nan)",
     "m.solve(simplex_scale_strategy=-5)",
     "m.solve(unknown_option=None)",
     "vo.minimize(x, [x >= 1], time_limit=nan)",
@@ -804,9 +827,20 @@ def world():
     infeasible = vo.Model()
     z = infeasible.variable("z", 0, 1)
     infeasible.add(z >= 2)
+    cone = vo.Model()
+    t, u = cone.variable("t"), cone.variable("u", 1, 2)
+    cone.add_soc_cone([t, u])
+    cone.minimize(t)
+    nl = vo.Model()
+    w = nl.variable("w", 0, 3)
+    nl.add(vo.sin(w) <= 0.5)
+    nl.maximize(w)
+    nl_other = vo.Model()
+    nl_other.variable("only")
+    nl_other.add(vo.cos(far) >= 0)
     return dict(vo=vo, m=m, x=x, y=y, e=x + y, q=x * y, g=vo.sin(x), c=x <= 1, r=m.solve(),
                 unsolved=infeasible.solve(), quick=vo.minimize(x, [x >= 1]), far=far, other=other, f=Recorder(),
-                scratch=vo.Model(), nan=nan, inf=inf)
+                scratch=vo.Model(), cone=cone, nl=nl, nl_other=nl_other, nan=nan, inf=inf)
 
 
 def with_persistent(w, call):
@@ -825,7 +859,7 @@ def state(w):
     persistent = p and (p.col_bounds(), p.row_bounds(), p.col_costs(), p.resolve().objective)
     return (repr(m), m.num_vars, m.num_constraints, m.problem_type, again.status,
             again.objective, again.values(), repr(r), r.values(), r.duals, operands, persistent,
-            m.to_lp(), m.to_python(), m.summary())
+            m.to_lp(), m.to_python(), m.summary(), repr(w["cone"]), repr(w["nl"]), repr(w["nl_other"]))
 
 
 @pytest.mark.parametrize("call, exc, expected", ROWS, ids=[row[0] for row in ROWS])

@@ -344,3 +344,52 @@ def test_every_black_box_engine_side_by_side_equals_a_lone_run():
     for name, r in seen:
         a = alone[name]
         assert (r.x, r.history, r.evaluations, r.converged) == (a.x, a.history, a.evaluations, a.converged), name
+
+
+def _nonlinear_model(n):
+    m = vo.Model("nlp")
+    xs = m.variables("x", n, lower=-2, upper=2)
+    objective = vo.sin(xs[0]) - 2 * vo.sum(xs)
+    for x in xs:
+        objective = objective + x * x
+    m.minimize(objective)
+    for k in range(n - 1):
+        m.add(xs[k] * xs[k + 1] <= 0.5)
+    return m
+
+
+def test_nonlinear_and_conic_solves_beside_a_thread_that_reads_and_extends_the_model():
+    # Ipopt runs holding the interpreter lock, Clarabel without it; either way the other
+    # thread waits for the model and each solve sees one consistent model.
+    m = _nonlinear_model(60)
+    cone = vo.Model("cone")
+    t, u = cone.variable("t"), cone.variable("u", 1, 2)
+    cone.add_soc_cone([t, u])
+    cone.minimize(t)
+    done = threading.Event()
+    results = []
+
+    def solver():
+        try:
+            for _ in range(4):
+                results.append((m.solve(), cone.solve()))
+        finally:
+            done.set()
+
+    added = {"n": 0}
+
+    def reader_writer():
+        n0 = m.num_vars
+        while not done.is_set():
+            v = m.variable(f"extra{added['n']}", 0, 1)
+            m.add(vo.cos(v) >= 0)
+            cone.add(t >= 0)
+            repr(m), m.problem_type, cone.num_constraints
+            added["n"] += 1
+            assert m.num_vars == n0 + added["n"]
+
+    assert run_threads(solver, reader_writer) == []
+    for r, c in results:
+        assert (r.status, r.solver, c.status, c.solver) == ("optimal", "Ipopt", "optimal", "Clarabel")
+        assert len(r.primals) == len(r.var_names_list) >= 60
+        assert abs(c.objective - 1) <= 1e-6

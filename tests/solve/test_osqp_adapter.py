@@ -1,5 +1,5 @@
-"""The OSQP adapter on the real osqp package: problem library, problem shape, settings,
-statuses."""
+"""The OSQP adapter on the real osqp package: problem shape, settings, statuses (the problem
+library runs in test_problem_library.py)."""
 
 import sys
 import types
@@ -8,20 +8,6 @@ import osqp
 import pytest
 
 import velmo as vo
-from problems import PROBLEMS, check
-
-CONTINUOUS = [p for p in PROBLEMS if p.kind in ("LP", "QP")]
-
-
-@pytest.mark.parametrize("problem", CONTINUOUS, ids=lambda p: p.id)
-def test_problem_library_on_osqp(problem):
-    result = problem.build().solve(solver="osqp")
-    # OSQP reports dual infeasibility (an unbounded problem) through the same word.
-    status = "infeasible" if problem.status == "unbounded" else problem.status
-    check(problem, result, tol=1e-5, status=status, duals=False)
-    assert result.solver == "OSQP"
-    assert isinstance(result.iterations, int) and result.iterations > 0
-    assert result.basis() is None and result.nodes is None and result.gap is None
 
 
 def test_continuous_qp_goes_to_osqp_and_integer_qp_does_not():

@@ -95,15 +95,108 @@ def test_relaxation_shortcut_skipped_for_other_solvers(highs_calls, solver):
     assert highs_calls.names().count("run") <= 1
 
 
-def test_nonlinear_model_forced_to_highs_uses_the_compiled_form_only():
+def _nonlinear():
     m = vo.Model()
     x = m.variable("x", 1, 2)
-    m.add(vo.sin(x) >= 5)  # infeasible, but not part of the compiled form
+    m.add(vo.sin(x) >= 5)  # infeasible: dropping it would report a false optimum
     m.add(x >= 1.5)
     m.minimize(vo.sin(x) + 3)
-    assert m.problem_type == "NLP"
-    r = m.solve(solver="highs")
-    assert (r.status, r.objective) == ("optimal", 0.0)
+    return m
+
+
+def _conic(psd=False):
+    m = vo.Model()
+    t, x, y = m.variable("t"), m.variable("x"), m.variable("y")
+    m.add(x == 3)
+    m.add(y == 4)
+    m.add_soc_cone([t, x, y])
+    if psd:
+        m.add_psd_cone([t])
+        m.add_psd_cone([x])
+    m.minimize(t)
+    return m
+
+
+def _conic_and_nonlinear():
+    m = _conic()
+    m.add(vo.cos(m.variable("z")) <= 0.5)
+    return m
+
+
+def _nonlinear_rows_only():
+    m = vo.Model()
+    x = m.variable("x")
+    m.add(x * x <= 1)
+    m.add(vo.sqrt(x) >= 0.1)
+    m.minimize(x)
+    return m
+
+
+@pytest.mark.parametrize(
+    "build, solver, message",
+    [
+        (_conic, "highs", "solver 'highs' cannot take the model's 1 second-order cone; solver 'clarabel' can"),
+        (_conic, "OSQP", "solver 'osqp' cannot take the model's 1 second-order cone; solver 'clarabel' can"),
+        (_conic, "scipy", "solver 'scipy' cannot take the model's 1 second-order cone; solver 'clarabel' can"),
+        (_conic, "ipopt", "solver 'ipopt' cannot take the model's 1 second-order cone; solver 'clarabel' can"),
+        (lambda: _conic(psd=True), "nosuchsolver",
+         "solver 'nosuchsolver' cannot take the model's 1 second-order cone and 2 PSD cones; "
+         "solver 'clarabel' can"),
+        (_nonlinear, "highs",
+         "solver 'highs' cannot take the model's nonlinear objective and 1 nonlinear constraint; "
+         "solver 'ipopt' can"),
+        (_nonlinear, "slsqp",
+         "solver 'slsqp' cannot take the model's nonlinear objective and 1 nonlinear constraint; "
+         "solver 'ipopt' can"),
+        (_nonlinear_rows_only, "clarabel",
+         "solver 'clarabel' cannot take the model's 2 nonlinear constraints; solver 'ipopt' can"),
+        (_nonlinear_rows_only, "osqp",
+         "solver 'osqp' cannot take the model's 2 nonlinear constraints; solver 'ipopt' can"),
+        (_conic_and_nonlinear, None,
+         "solver 'clarabel' cannot take the model's 1 nonlinear constraint; "
+         "no solver takes cones and nonlinear terms together"),
+        (_conic_and_nonlinear, "ipopt",
+         "solver 'ipopt' cannot take the model's 1 second-order cone; "
+         "no solver takes cones and nonlinear terms together"),
+    ],
+)
+def test_a_solver_that_would_drop_part_of_the_model_is_refused(highs_calls, monkeypatch, build, solver,
+                                                               message):
+    import casadi
+    import clarabel
+    import scipy.optimize
+
+    def untouchable(*args, **kwargs):
+        raise AssertionError("a solver ran")
+
+    monkeypatch.setattr(casadi, "nlpsol", untouchable)
+    monkeypatch.setattr(clarabel, "DefaultSolver", untouchable)
+    monkeypatch.setattr(scipy.optimize, "minimize", untouchable)
+    m = build()
+    kwargs = {} if solver is None else {"solver": solver}
+    with pytest.raises(ValueError) as info:
+        m.solve(**kwargs)
+    assert str(info.value) == message
+    assert highs_calls.calls == []
+    m.variable("after")  # the model lock was released
+
+
+@pytest.mark.parametrize(
+    "build, solver", [(_conic, "Clarabel"), (_nonlinear, "Ipopt"), (_nonlinear_rows_only, "Ipopt")]
+)
+def test_cones_go_to_clarabel_and_nonlinear_terms_to_ipopt(build, solver):
+    assert build().solve().solver == solver
+
+
+@pytest.mark.parametrize("solver", ["osqp", "scipy", "clarabel", "ipopt"])
+def test_forced_continuous_solvers_solve_the_relaxation(solver):
+    m = vo.Model()
+    k = m.integer("k", 0, 10)
+    m.add(2 * k <= 3)
+    m.maximize(k + 1)
+    r = m.solve(solver=solver)
+    assert r.value(k) == pytest.approx(1.5, abs=1e-5)
+    assert r.objective == pytest.approx(2.5, abs=1e-5)
 
 
 def test_expression_from_a_larger_model_fails_before_solving(highs_calls):

@@ -1,0 +1,40 @@
+// The problem forms the Clarabel, SLSQP and Ipopt adapters build from a compiled model.
+#pragma once
+
+#include "modelling/model_data.hpp"
+#include "solve/model.hpp"
+#include "solve/sparse.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace velmo {
+
+// Clarabel's (A, b) with the sizes of its cone blocks, in block order.
+struct ConicForm {
+  Csc a;
+  std::vector<double> b;
+  size_t rows = 0;
+  size_t zero_rows = 0;
+  size_t nonnegative_rows = 0;
+  std::vector<size_t> psd_sides;  // d for each PSD cone
+};
+
+ConicForm conic_form(const CompiledModel& c);
+
+// SciPy reads its iteration cap as a C int, so a larger one would mean no iterations at all.
+constexpr int64_t kMaxSlsqpIterations = 2147483647;
+
+// The cap a time limit stands for: 100 iterations a second, truncated, within 0..2^31-1
+// (NaN gives 0).
+int64_t slsqp_iteration_cap(double time_limit) noexcept;
+
+// The full symmetric matrix of the compiled (upper-triangle) Hessian, so that ½xᵀPx is the
+// model's quadratic part with every cross term whole.
+Csc symmetric_hessian(const Hessian& h, size_t n);
+
+// Throws InvalidInput when the nonlinear objective or a nonlinear constraint refers to a
+// variable index at or beyond `num_cols` (an expression built on another model).
+void check_nonlinear_indices(const ModelData& m, size_t num_cols);
+
+}  // namespace velmo
