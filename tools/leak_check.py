@@ -447,6 +447,7 @@ def persistent_errors():
         raises(p.update_col_costs, [2 ** 70], [1])
         raises(p.update_matrix_coeffs, [0], [0], [math.inf])
         raises(p.update_matrix_coeffs, [0], [None], [1])
+    return op
 
 
 def scenario_cost(x, s):
