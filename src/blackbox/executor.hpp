@@ -39,7 +39,12 @@ class Executor {
       }
       PyErr_Clear();
       py::Ref hold = py::Ref::steal(answer);
-      take(k, answer);
+      try {
+        take(k, answer);
+      } catch (...) {
+        cancel_from(futures, k + 1);  // a stop raised while reading an answer ends the batch too
+        throw;
+      }
     }
   }
 
