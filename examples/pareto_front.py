@@ -1,18 +1,15 @@
 """The Pareto front of ZDT1 (Zitzler, Deb and Thiele, 2000) found by pareto_frontier's NSGA-II,
-drawn against the true front f2 = 1 - sqrt(f1) and saved as pareto_front.png next to this file.
+drawn against the true front f2 = 1 - sqrt(f1) and saved as pareto_front.png next to this file
+(or to the path given). Without matplotlib it prints the front and says how to get the picture.
 
-    pip install ".[examples]" && python examples/pareto_front.py
+    pip install ".[examples]" && python examples/pareto_front.py [out.png]
 """
 
 import math
 import os
+import sys
 
-import matplotlib
-
-matplotlib.use("Agg")  # draw to a file, no display needed
-import matplotlib.pyplot as plt  # noqa: E402
-
-import velmo as vo  # noqa: E402
+import velmo as vo
 
 N = 10  # decision variables, each in [0, 1]
 
@@ -32,6 +29,16 @@ points = sorted(d["objectives"] for d in front)
 gap = sum(b - (1 - math.sqrt(a)) for a, b in points) / len(points)
 print(f"{len(points)} non-dominated points; mean distance above the true front {gap:.2e}")
 
+try:
+    import matplotlib
+except ImportError:
+    for a, b in points[:: max(1, len(points) // 10)]:
+        print(f"  f1 = {a:.4f}  f2 = {b:.4f}  (true front {1 - math.sqrt(a):.4f})")
+    print('matplotlib is not installed: pip install ".[examples]" to draw the picture')
+    sys.exit(0)
+matplotlib.use("Agg")  # draw to a file, no display needed
+import matplotlib.pyplot as plt  # noqa: E402
+
 true_f1 = [k / 200 for k in range(201)]
 fig, ax = plt.subplots(figsize=(6, 4.5))
 ax.plot(true_f1, [1 - math.sqrt(a) for a in true_f1], color="0.6", lw=2, label="true front")
@@ -42,6 +49,7 @@ ax.set_ylabel("f2")
 ax.set_title("ZDT1, 10 variables")
 ax.legend()
 fig.tight_layout()
-out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pareto_front.png")
+out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                          "pareto_front.png")
 fig.savefig(out, dpi=120)
 print(f"saved {out}")
