@@ -2,6 +2,7 @@
 #include "solve/highs_adapter.hpp"
 
 #include "solve/arrays.hpp"
+#include "solve/sparse.hpp"
 
 #include <atomic>
 #include <cmath>
@@ -51,27 +52,6 @@ void apply_options(PyObject* highs, const SolveOptions& o) {
     set_highs_option(highs, "simplex_scale_strategy", ints(*o.simplex_scale_strategy).get());
   }
   if (!o.presolve) set_highs_option(highs, "presolve", py::str("off").get());
-}
-
-// The compiled Hessian is the upper triangle column by column; HiGHS's triangular format is
-// the lower triangle column by column, which holds the same numbers in transposed order.
-Hessian lower_triangle(const Hessian& h, size_t n) {
-  Hessian t;
-  t.q_start.assign(n + 1, 0);
-  for (int32_t row : h.q_index) ++t.q_start[static_cast<size_t>(row) + 1];
-  for (size_t j = 0; j < n; ++j) t.q_start[j + 1] += t.q_start[j];
-  t.q_index.resize(h.q_index.size());
-  t.q_value.resize(h.q_value.size());
-  std::vector<int32_t> cursor(t.q_start.begin(), t.q_start.end() - 1);
-  for (size_t col = 0; col < n; ++col) {
-    for (int32_t k = h.q_start[col]; k < h.q_start[col + 1]; ++k) {
-      const auto row = static_cast<size_t>(h.q_index[static_cast<size_t>(k)]);
-      const int32_t at = cursor[row]++;
-      t.q_index[static_cast<size_t>(at)] = static_cast<int32_t>(col);
-      t.q_value[static_cast<size_t>(at)] = h.q_value[static_cast<size_t>(k)];
-    }
-  }
-  return t;
 }
 
 std::optional<double> info_real(PyObject* highs, const char* name) {
@@ -184,37 +164,26 @@ bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
   }
 
   // One pass over the columns turns A into rows, each with ascending column indices.
-  std::vector<int32_t> row_start(c.num_rows + 1, 0);
-  for (int32_t r : c.a_index) ++row_start[static_cast<size_t>(r) + 1];
-  for (size_t i = 0; i < c.num_rows; ++i) row_start[i + 1] += row_start[i];
-  std::vector<int32_t> row_cols(c.a_index.size());
-  std::vector<double> row_vals(c.a_index.size());
-  std::vector<int32_t> cursor(row_start.begin(), row_start.end() - 1);
-  for (size_t j = 0; j < n; ++j) {
-    for (int32_t k = c.a_start[j]; k < c.a_start[j + 1]; ++k) {
-      const auto r = static_cast<size_t>(c.a_index[static_cast<size_t>(k)]);
-      const int32_t at = cursor[r]++;
-      row_cols[static_cast<size_t>(at)] = static_cast<int32_t>(j);
-      row_vals[static_cast<size_t>(at)] = c.a_value[static_cast<size_t>(k)];
-    }
-  }
+  const Csc rows = transposed(c.a_start, c.a_index, c.a_value, c.num_rows);
   if (c.num_rows > 0) {
     // HiGHS reads one start per row; the end of the last row is the entry count.
     Ref lower = numpy_array(numpy, c.row_lower);
     Ref upper = numpy_array(numpy, c.row_upper);
-    Ref starts = numpy_array(numpy, std::span<const int32_t>(row_start.data(), c.num_rows));
+    Ref starts = numpy_array(numpy, std::span<const int32_t>(rows.start.data(), c.num_rows));
     Ref st = call_method(highs, "addRows", size_obj(c.num_rows).get(), lower.get(), upper.get(),
-                         size_obj(row_vals.size()).get(), starts.get(), numpy_array(numpy, row_cols).get(),
-                         numpy_array(numpy, row_vals).get());
+                         size_obj(rows.value.size()).get(), starts.get(), numpy_array(numpy, rows.index).get(),
+                         numpy_array(numpy, rows.value).get());
     if (highs_refused(st.get())) return false;
   }
 
   if (c.hessian && !c.hessian->q_value.empty()) {
-    const Hessian lower = lower_triangle(*c.hessian, n);
+    // The compiled upper triangle by columns, transposed: HiGHS's triangular format is the
+    // lower triangle by columns.
+    const Csc lower = transposed(c.hessian->q_start, c.hessian->q_index, c.hessian->q_value, n);
     Ref format = attr(attr(highspy, "HessianFormat").get(), "kTriangular");
-    Ref st = call_method(highs, "passHessian", size_obj(n).get(), size_obj(lower.q_value.size()).get(),
-                         format.get(), numpy_array(numpy, lower.q_start).get(),
-                         numpy_array(numpy, lower.q_index).get(), numpy_array(numpy, lower.q_value).get());
+    Ref st = call_method(highs, "passHessian", size_obj(n).get(), size_obj(lower.value.size()).get(),
+                         format.get(), numpy_array(numpy, lower.start).get(),
+                         numpy_array(numpy, lower.index).get(), numpy_array(numpy, lower.value).get());
     if (highs_refused(st.get())) return false;
   }
   return true;

@@ -3,6 +3,7 @@
 
 #include "module/args.hpp"
 #include "solve/arrays.hpp"
+#include "solve/sparse.hpp"
 
 namespace velmo {
 
@@ -47,14 +48,9 @@ std::vector<double> concat(const std::vector<double>& a, const std::vector<doubl
 
 // A (m x n) with the n x n identity below it, column-wise: each column's entries of A, then
 // its bound row m + j. Built here so that the matrix crosses into Python once.
-struct Stacked {
-  std::vector<int32_t> start, index;
-  std::vector<double> value;
-};
-
-Stacked stack_identity(const CompiledModel& c) {
+Csc stack_identity(const CompiledModel& c) {
   const size_t n = c.num_cols;
-  Stacked s;
+  Csc s;
   s.start.resize(n + 1);
   s.index.reserve(c.a_index.size() + n);
   s.value.reserve(c.a_value.size() + n);
@@ -91,7 +87,7 @@ BackendOutcome solve_osqp(const CompiledModel& c, const SolveOptions& o) {
     const std::vector<int32_t> starts(n + 1, 0);
     p = csc_matrix(sparse.get(), numpy.get(), {}, {}, starts, n, n);
   }
-  const Stacked stacked = stack_identity(c);
+  const Csc stacked = stack_identity(c);
   Ref a = csc_matrix(sparse.get(), numpy.get(), stacked.value, stacked.index, stacked.start, m + n, n);
   Ref q = numpy_array(numpy.get(), c.col_cost);
   Ref l = numpy_array(numpy.get(), concat(c.row_lower, c.col_lower));

@@ -35,4 +35,24 @@ Csc csc_from_entries(const std::vector<Entry>& entries, size_t rows, size_t cols
   return out;
 }
 
+Csc transposed(std::span<const int32_t> start, std::span<const int32_t> index, std::span<const double> value,
+               size_t inner) {
+  const size_t outer = start.size() - 1;
+  Csc t;
+  t.start.assign(inner + 1, 0);
+  for (int32_t i : index) ++t.start[static_cast<size_t>(i) + 1];
+  for (size_t i = 0; i < inner; ++i) t.start[i + 1] += t.start[i];
+  t.index.resize(index.size());
+  t.value.resize(value.size());
+  std::vector<int32_t> cursor(t.start.begin(), t.start.end() - 1);
+  for (size_t j = 0; j < outer; ++j) {
+    for (int32_t k = start[j]; k < start[j + 1]; ++k) {
+      const auto at = static_cast<size_t>(cursor[static_cast<size_t>(index[static_cast<size_t>(k)])]++);
+      t.index[at] = static_cast<int32_t>(j);
+      t.value[at] = value[static_cast<size_t>(k)];
+    }
+  }
+  return t;
+}
+
 }  // namespace velmo
