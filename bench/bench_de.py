@@ -14,11 +14,11 @@ Run: python bench/bench_de.py   (all figures come from the same run; best of sev
    Goal: at least 2x faster per evaluation.
 """
 
-import time
 
 import scipy
 from scipy.optimize import differential_evolution, rosen
 
+from timing import best_time
 import velmo_opt as vo
 
 N = 10
@@ -27,14 +27,6 @@ GENERATIONS = 100
 REPEATS = 5
 
 
-def best_time(run):
-    best = float("inf")
-    result = None
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def rosenbrock(x):

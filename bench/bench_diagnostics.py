@@ -7,19 +7,15 @@ growth exponent of its time.
 """
 
 import math
-import time
 
 import numpy as np
 
+from timing import timed
 import velmo as vo
 
 S, D = 100, 1000
 
 
-def timed(fn):
-    t0 = time.perf_counter()
-    out = fn()
-    return out, time.perf_counter() - t0
 
 
 def transport():

@@ -10,6 +10,7 @@ import concurrent.futures as cf
 import sys
 import time
 
+from timing import timed
 import velmo as vo
 
 WORKERS = int(sys.argv[1]) if len(sys.argv) > 1 else 8
@@ -54,10 +55,6 @@ CASES = {
 }
 
 
-def timed(fn):
-    t0 = time.perf_counter()
-    out = fn()
-    return out, time.perf_counter() - t0
 
 
 def main():

@@ -28,19 +28,12 @@ import pyswarms
 import scipy
 from scipy.optimize import dual_annealing
 
+from timing import best_time
 import velmo_opt as vo
 
 REPEATS = 5
 
 
-def best_time(run, repeats=REPEATS):
-    best = math.inf
-    result = None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def rosenbrock(x):

@@ -15,7 +15,6 @@ Run: python bench/bench_nsga.py   (all figures come from the same run; best of R
 """
 
 import math
-import time
 
 import numpy as np
 import pymoo
@@ -23,6 +22,7 @@ from pymoo.algorithms.moo.nsga2 import NSGA2
 from pymoo.core.problem import ElementwiseProblem
 from pymoo.optimize import minimize
 
+from timing import best_time
 import velmo_opt as vo
 
 N = 10
@@ -61,13 +61,6 @@ def hypervolume(points, ref=(1.1, 1.1)):
     return volume
 
 
-def best_time(run):
-    best, result = math.inf, None
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def ours(pop, generations):
@@ -81,8 +74,8 @@ def theirs(pop, generations):
 
 
 def per_generation(run, pop, generations):
-    t0, _ = best_time(lambda: run(pop, 0))
-    t, result = best_time(lambda: run(pop, generations))
+    t0, _ = best_time(lambda: run(pop, 0), REPEATS)
+    t, result = best_time(lambda: run(pop, generations), REPEATS)
     return (t - t0) / generations, result
 
 

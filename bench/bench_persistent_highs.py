@@ -13,10 +13,10 @@
 
 import statistics
 import sys
-import time
 
 import numpy as np
 
+from timing import median_time, timed
 import velmo as vo
 
 S = int(sys.argv[1]) if len(sys.argv) > 1 else 100
@@ -39,14 +39,8 @@ def build(cost):
     return m
 
 
-def timed(fn):
-    t0 = time.perf_counter()
-    out = fn()
-    return out, time.perf_counter() - t0
 
 
-def median_time(fn, repeats=REPEATS):
-    return statistics.median(timed(fn)[1] for _ in range(repeats))
 
 
 def main():
@@ -85,7 +79,7 @@ def main():
     lows = [0.0] * n
     ups = [1000.0 + (k % 7) for k in range(n)]
     idx = list(range(n))
-    t_bulk = median_time(lambda: p.update_col_bounds(idx, lows, ups))
+    t_bulk = median_time(lambda: p.update_col_bounds(idx, lows, ups), REPEATS)[0]
     assert p.col_bounds()[1][:3] == ups[:3]
 
     import highspy
@@ -97,13 +91,13 @@ def main():
         change = h.changeColBounds
         for k in range(n):
             change(k, lows[k], ups[k])
-    t_hs = median_time(per_entry_highspy)
+    t_hs = median_time(per_entry_highspy, REPEATS)[0]
 
     def per_entry_velmo():
         update = p.update_col_bounds
         for k in range(n):
             update([k], [lows[k]], [ups[k]])
-    t_pv = median_time(per_entry_velmo, repeats=1)
+    t_pv = median_time(per_entry_velmo, repeats=1)[0]
     print(f"\n2. bounds of all {n:,} columns")
     print(f"   update_col_bounds, one bulk call        {t_bulk:8.4f} s")
     print(f"   highspy changeColBounds, one per column {t_hs:8.4f} s   ratio {t_hs / t_bulk:.1f}x")
@@ -111,12 +105,12 @@ def main():
 
     # 3. Text exports.
     lp, t_lp = timed(m.to_lp)
-    t_lp = min(t_lp, median_time(m.to_lp))
+    t_lp = min(t_lp, median_time(m.to_lp, REPEATS)[0])
     py, t_py = timed(m.to_python)
-    t_py = min(t_py, median_time(m.to_python))
+    t_py = min(t_py, median_time(m.to_python, REPEATS)[0])
     mb_lp = len(lp.encode()) / 2 ** 20
     mb_py = len(py.encode()) / 2 ** 20
-    print(f"\n3. text exports")
+    print("\n3. text exports")
     print(f"   to_lp()      {mb_lp:6.2f} MB in {t_lp:.3f} s: {mb_lp / t_lp:7.1f} MB/s")
     print(f"   to_python()  {mb_py:6.2f} MB in {t_py:.3f} s: {mb_py / t_py:7.1f} MB/s")
 

@@ -13,24 +13,16 @@ Run: python bench/bench_scenarios_admm.py   (all figures from the same run; best
 """
 
 import math
-import time
 
 import numpy as np
 
+from timing import best_time
 import velmo_opt as vo
 
 REPEATS = 5
 N_SUB = 4
 
 
-def best_time(run):
-    best = float("inf")
-    result = None
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def bare_admm(subproblems, dim, rho, iterations):

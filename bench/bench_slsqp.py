@@ -7,14 +7,13 @@ objects) as the median of several runs in this process.
     python bench/bench_slsqp.py [variables] [repeats]
 """
 
-import statistics
 import sys
-import time
 
 import numpy as np
 import scipy.optimize as so
 import scipy.sparse as sp
 
+from timing import median_time
 import velmo as vo
 
 N = int(sys.argv[1]) if len(sys.argv) > 1 else 60
@@ -53,18 +52,11 @@ def direct():
     return res.fun, res.success, res.nit
 
 
-def timed(fn):
-    times = []
-    for _ in range(REPEATS):
-        t0 = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times), out
 
 
 m = build_velmo()
-ours, r = timed(lambda: m.solve(solver="scipy"))
-peer, (fun, success, nit) = timed(direct)
+ours, r = median_time(lambda: m.solve(solver="scipy"), REPEATS)
+peer, (fun, success, nit) = median_time(direct, REPEATS)
 print(f"SLSQP QP: {N} variables, {ROWS} rows + 1 equality; median of {REPEATS} runs")
 print(f"  velmo  solve()           {ours * 1e3:8.2f} ms  {r.status}, objective {r.objective:.8f}, {r.iterations} iterations")
 print(f"  scipy.optimize.minimize  {peer * 1e3:8.2f} ms  success={success}, objective {fun:.8f}, {nit} iterations")
