@@ -64,8 +64,7 @@ class PySubproblems final : public blackbox::LocalSteps {
     Ref rho_obj = py::float_obj(rho);
     for (size_t i = 0; i < funcs_.size(); ++i) {
       Ref list = py::float_list(targets.subspan(i * dim, dim));
-      Ref args = py::check(PyTuple_Pack(2, rho_obj.get(), list.get()));
-      executor_->submit(funcs_[i].get(), args.get());
+      executor_->submit(funcs_[i].get(), {rho_obj.get(), list.get()});
     }
     executor_->collect([&](size_t i, PyObject* answer) {
       ok[i] = answer != nullptr && read_point(answer, xs.subspan(i * dim, dim));
@@ -170,8 +169,8 @@ PyMethodDef solve_admm_def = {
     "solve_admm(subproblems, dim, rho=1.0, max_iter=200, tol=1e-6, *, executor=None)\n--\n\n"
     "ADMM consensus solver for decomposable problems.\n"
     "subproblems: list of callables, each takes (rho: float, target: list[float]) -> list[float]\n"
-    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
-    "executor, Dask's client.get_executor()); the subproblems of each iteration run through it\n"
+    VELMO_EXECUTOR_DOC
+    "the subproblems of each iteration run through it\n"
     "side by side, with the same results as without."};
 
 }  // namespace velmo::binding

@@ -272,10 +272,9 @@ class ExecutorCandidates final : public blackbox::CandidateBatch {
     const pycall::GilEnsure gil;
     for (size_t k = 0; k < values.size(); ++k) {
       Ref list = py::float_list(points.subspan(k * n, n));  // a list of its own per call
-      Ref args = py::check(PyTuple_Pack(1, list.get()));
-      executor_.submit(func_, args.get());
+      executor_.submit(func_, {list.get()});
     }
-    executor_.collect([&](size_t k, PyObject* answer) { values[k] = score_answer(answer); });
+    executor_.collect_scores(values);
   }
 
  private:
@@ -363,8 +362,8 @@ PyMethodDef solve_cmaes_def = {
     "solve_cmaes", py::fastcall<solve_cmaes>(), py::kFastcallFlags,
     "solve_cmaes(obj_func, bounds, **kwargs)\n--\n\n"
     "Solve using CMA-ES (simplified).\n"
-    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
-    "executor, Dask's client.get_executor()); each generation's candidates are evaluated\n"
+    VELMO_EXECUTOR_DOC
+    "each generation's candidates are evaluated\n"
     "through it side by side, with the same results as without. solve_de, solve_pso and\n"
     "solve_sa take no executor: each of their steps depends on the value of the one before."};
 

@@ -59,12 +59,12 @@ void Executor::check_sendable(PyObject* fn, const char* what) const {
   throw py::ErrorAlreadySet{};
 }
 
-void Executor::submit(PyObject* fn, PyObject* args) {
+void Executor::submit(PyObject* fn, std::initializer_list<PyObject*> args) {
   // submit(fn, *args): the function first, then the call's own arguments.
-  const Py_ssize_t n = PyTuple_Size(args);
-  Ref all = py::check(PyTuple_New(n + 1));
+  Ref all = py::check(PyTuple_New(static_cast<Py_ssize_t>(args.size() + 1)));
   PyTuple_SetItem(all.get(), 0, Ref::borrow(fn).release());
-  for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SetItem(all.get(), i + 1, Ref::borrow(PyTuple_GetItem(args, i)).release());
+  Py_ssize_t k = 1;
+  for (PyObject* a : args) PyTuple_SetItem(all.get(), k++, Ref::borrow(a).release());
   futures_.push_back(py::check(PyObject_Call(submit_.get(), all.get(), nullptr)));
 }
 

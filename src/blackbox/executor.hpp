@@ -5,10 +5,22 @@
 
 #include "module/py.hpp"
 
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <vector>
 
+// The opening of the `executor` paragraph in the docstrings of the functions that take one;
+// each goes on with what it runs through the executor. (A macro: string literals concatenate.)
+#define VELMO_EXECUTOR_DOC                                                            \
+  "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n" \
+  "executor, Dask's client.get_executor()); "
+
 namespace velmo::binding {
+
+// An objective's answer as a score: its float value, +inf when it is not a number (or the
+// call failed: null). KeyboardInterrupt or SystemExit from the conversion propagate.
+double score_answer(PyObject* answer);
 
 class Executor {
  public:
@@ -20,8 +32,8 @@ class Executor {
   // any evaluation, with the pickler's own exception type and a sentence saying why.
   void check_sendable(PyObject* fn, const char* what) const;
 
-  // Submits fn(*args); `args` is a tuple.
-  void submit(PyObject* fn, PyObject* args);
+  // Submits fn(*args) (borrowed references).
+  void submit(PyObject* fn, std::initializer_list<PyObject*> args);
 
   // Waits for every submitted call in submission order and hands each answer to `take(k,
   // answer)`, with answer null (the error cleared) for a call that raised. KeyboardInterrupt
@@ -48,6 +60,11 @@ class Executor {
     }
   }
 
+  // collect() for objective calls: each answer scored as the serial call's would be.
+  void collect_scores(std::span<double> out) {
+    collect([&](size_t k, PyObject* answer) { out[k] = score_answer(answer); });
+  }
+
  private:
   Executor(py::Ref executor, py::Ref submit) : executor_(std::move(executor)), submit_(std::move(submit)) {}
   static PyObject* result_of(PyObject* future) noexcept;
@@ -60,8 +77,5 @@ class Executor {
   std::vector<py::Ref> futures_;
 };
 
-// An objective's answer as a score: its float value, +inf when it is not a number (or the
-// call failed: null). KeyboardInterrupt or SystemExit from the conversion propagate.
-double score_answer(PyObject* answer);
 
 }  // namespace velmo::binding

@@ -110,11 +110,10 @@ class ExecutorPoints final : public blackbox::PointBatch {
     for (std::span<const double> x : points) {
       for (const Ref& f : objectives_) {
         Ref list = py::float_list(x);  // a list of its own per call, as one by one
-        Ref args = py::check(PyTuple_Pack(1, list.get()));
-        executor_.submit(f.get(), args.get());
+        executor_.submit(f.get(), {list.get()});
       }
     }
-    executor_.collect([&](size_t k, PyObject* answer) { values[k] = score_answer(answer); });
+    executor_.collect_scores(values);
   }
 
  private:
@@ -216,8 +215,8 @@ PyMethodDef pareto_frontier_def = {
     "Multi-objective: compute Pareto frontier via epsilon-constraint method.\n"
     "objectives: list of callables, each takes list[float] -> float\n"
     "Returns list of Pareto-optimal solutions.\n"
-    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
-    "executor, Dask's client.get_executor()); the NSGA modes evaluate each generation's points\n"
+    VELMO_EXECUTOR_DOC
+    "the NSGA modes evaluate each generation's points\n"
     "through it, with the same results as without. The weighted-sum sweep stays serial: each\n"
     "of its differential-evolution steps depends on the value before it."};
 

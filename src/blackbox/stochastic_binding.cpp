@@ -47,10 +47,9 @@ class PyScenarios final : public blackbox::ScenarioTerms {
     const pycall::GilEnsure gil;
     for (const Ref& s : scenarios_) {
       Ref list = py::float_list(x);
-      Ref args = py::check(PyTuple_Pack(2, list.get(), s.get()));
-      executor_->submit(func_, args.get());
+      executor_->submit(func_, {list.get(), s.get()});
     }
-    executor_->collect([&](size_t k, PyObject* answer) { out[k] = score_answer(answer); });
+    executor_->collect_scores(out);
   }
 
  private:
@@ -126,8 +125,8 @@ PyMethodDef stochastic_solve_def = {
     "Solves: min E[f(x, scenario)] over scenarios.\n"
     "scenario_func: callable(x: list[float], scenario: dict) -> float\n"
     "scenarios: list of dicts, each representing a scenario with probability\n"
-    "executor: any object with submit(fn, *args) returning futures (a concurrent.futures\n"
-    "executor, Dask's client.get_executor()); the scenario calls of each point run through it,\n"
+    VELMO_EXECUTOR_DOC
+    "the scenario calls of each point run through it,\n"
     "with the same results as without. The search itself stays serial: each differential-\n"
     "evolution step depends on the value of the one before it."};
 
