@@ -76,4 +76,11 @@ std::string row_text(const LinearRow& row) {
   return s;
 }
 
+std::string row_label(const LinearRow& row, size_t position, const char* prefix) {
+  if (row.name.has_value()) return *row.name;
+  std::string s = prefix;  // appended, not prefix + text: g++ 12 warns falsely on that
+  s += std::to_string(position);
+  return s;
+}
+
 }  // namespace velmo

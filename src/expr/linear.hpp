@@ -55,6 +55,9 @@ struct LinearRow {
 void append_expr_text(std::string& out, const TermMap& terms, double constant);
 std::string expr_text(const Expr& e);
 std::string row_text(const LinearRow& row);
+// A constraint's name, or `prefix` followed by its position when it has none ("c3",
+// "constraint_3": the places that print constraints each have their own prefix).
+std::string row_label(const LinearRow& row, size_t position, const char* prefix);
 
 // Appends " <sense> <rhs>" to a constraint text.
 void append_relation(std::string& out, ConstraintSense sense, double rhs);

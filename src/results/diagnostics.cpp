@@ -18,18 +18,11 @@ std::string fixed4(double v) { return fixed_text(v, 4); }
 std::string fixed6(double v) { return fixed_text(v, 6); }
 
 // "c{i}" for an unnamed constraint: the short label of sensitivity and why_detail.
-std::string numbered(const char* prefix, size_t position) {
-  std::string s = prefix;  // appended, not "prefix" + text: g++ 12 warns falsely on that
-  s += std::to_string(position);
-  return s;
-}
-std::string short_label(const LinearRow& row, size_t position) {
-  return row.name.has_value() ? *row.name : numbered("c", position);
-}
+std::string short_label(const LinearRow& row, size_t position) { return row_label(row, position, "c"); }
 // "constraint_{i}": the label of validation's large right-hand side and the report's texts.
-std::string long_label(const LinearRow& row, size_t position) {
-  return row.name.has_value() ? *row.name : numbered("constraint_", position);
-}
+std::string long_label(const LinearRow& row, size_t position) { return row_label(row, position, "constraint_"); }
+// "unnamed": validation's trivially infeasible message, why sentences, the report's names.
+std::string name_or_unnamed(const LinearRow& row) { return row.name.has_value() ? *row.name : "unnamed"; }
 
 double activity(const LinearRow& row, const std::vector<double>& point) {
   double a = row.expr.constant;
@@ -271,7 +264,7 @@ std::vector<Finding> validate(const std::vector<VariableRecord>& variables, cons
       min_act += a * bound(t.index, !(a > 0), true, a);
       max_act += a * bound(t.index, a > 0, false, a);
     }
-    const std::string name = r.name.has_value() ? *r.name : "unnamed";
+    const std::string name = name_or_unnamed(r);
     if (r.sense == ConstraintSense::Le && min_act > r.rhs + 1e-6) {
       out.push_back({2, "trivially_infeasible",
                      "Constraint '" + name + "' is trivially infeasible: min activity " + fixed4(min_act) +
@@ -306,7 +299,7 @@ Subsystem infeasible_subsystem(const std::vector<LinearRow>& rows, const std::ve
     const LinearRow& r = rows[i];
     const std::string label = long_label(r, i);
     out.indices.push_back(i);
-    out.names.push_back(r.name.has_value() ? *r.name : "unnamed");
+    out.names.push_back(name_or_unnamed(r));
     lines += "\n  '" + label + "' (" + row_text(r) + ")";
     switch (r.sense) {
       case ConstraintSense::Le: out.suggestions.push_back("Relax '" + label + "': increase RHS from " + fixed4(r.rhs)); break;
@@ -369,7 +362,7 @@ Why explain(const std::vector<LinearRow>& rows, const std::vector<VariableRecord
   for (size_t i = 0; i < rows.size(); ++i) {
     if (rows[i].expr.terms.find(index) == nullptr || !tight(rows[i], point)) continue;
     out.binding.emplace_back(i, short_label(rows[i], i));
-    names.push_back(rows[i].name.has_value() ? *rows[i].name : "unnamed");
+    names.push_back(name_or_unnamed(rows[i]));
   }
   const size_t n = out.binding.size();
   std::string& s = out.sentence;

@@ -33,12 +33,6 @@ std::vector<Term> sorted_terms(const TermMap& terms) {
 
 void append_count(std::string& out, size_t n) { out += std::to_string(n); }
 
-// Labels of unnamed linear constraints.
-std::string row_label(const LinearRow& row, size_t i) {
-  if (row.name.has_value()) return *row.name;
-  return "c" + std::to_string(i);
-}
-
 // ---- unique names
 
 // Gives every entry a unique name: entries whose candidate is acceptable and not yet taken
@@ -562,7 +556,7 @@ void append_linear_row(std::string& out, const LinearRow& row, size_t i, const E
   // keeps it a constraint.
   const std::string lhs = pieces.empty() ? "vo.sum([])" : Emitter::joined(pieces).text;
   out += "m.add(" + lhs + " " + py_sense(row.sense) + " " + py_number(row.rhs) + ", name=" +
-         python_string_literal(row_label(row, i)) + ")\n";
+         python_string_literal(row_label(row, i, "c")) + ")\n";
 }
 
 void append_nonlinear_row(std::string& out, const NonlinearConstraint& c, const ModelData& m, Emitter& e) {
@@ -663,7 +657,7 @@ std::string lp_text(const ModelData& m) {
   for (const VariableRecord& v : m.variables) raw.push_back(v.name);
   const std::vector<std::string> cols = lp_names(raw);
   raw.clear();
-  for (size_t i = 0; i < m.linear_constraints.size(); ++i) raw.push_back(row_label(m.linear_constraints[i], i));
+  for (size_t i = 0; i < m.linear_constraints.size(); ++i) raw.push_back(row_label(m.linear_constraints[i], i, "c"));
   const std::vector<std::string> rows = lp_names(raw);
   const Names name{cols};
 
