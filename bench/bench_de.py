@@ -27,8 +27,6 @@ GENERATIONS = 100
 REPEATS = 5
 
 
-
-
 def rosenbrock(x):
     total = 0.0
     for i in range(len(x) - 1):

@@ -16,8 +16,6 @@ import velmo as vo
 S, D = 100, 1000
 
 
-
-
 def transport():
     rng = np.random.default_rng(7)
     cost = rng.uniform(1.0, 20.0, size=(S, D)).round(2).ravel().tolist()

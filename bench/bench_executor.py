@@ -55,8 +55,6 @@ CASES = {
 }
 
 
-
-
 def main():
     print(f"{DELAY * 1000:.0f} ms per call, {WORKERS} worker processes")
     with cf.ProcessPoolExecutor(max_workers=WORKERS) as pool:

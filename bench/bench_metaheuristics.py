@@ -34,8 +34,6 @@ import velmo_opt as vo
 REPEATS = 5
 
 
-
-
 def rosenbrock(x):
     total = 0.0
     for i in range(len(x) - 1):

@@ -61,8 +61,6 @@ def hypervolume(points, ref=(1.1, 1.1)):
     return volume
 
 
-
-
 def ours(pop, generations):
     return vo.pareto_frontier([f1, zdt1], [(0.0, 1.0)] * N, method="nsga2", pop_size=pop,
                               generations=generations, seed=1)

@@ -39,10 +39,6 @@ def build(cost):
     return m
 
 
-
-
-
-
 def main():
     n = S * D
     m, t_build = timed(lambda: build(COST))

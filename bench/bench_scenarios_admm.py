@@ -23,8 +23,6 @@ REPEATS = 5
 N_SUB = 4
 
 
-
-
 def bare_admm(subproblems, dim, rho, iterations):
     """The same calls and updates as solve_admm, written directly with NumPy."""
     n = len(subproblems)

@@ -52,8 +52,6 @@ def direct():
     return res.fun, res.success, res.nit
 
 
-
-
 m = build_velmo()
 ours, r = median_time(lambda: m.solve(solver="scipy"), REPEATS)
 peer, (fun, success, nit) = median_time(direct, REPEATS)

@@ -103,3 +103,29 @@ def parse_linear(text):
 @pytest.fixture(scope="session")
 def linear_parts():
     return parse_linear
+
+
+@pytest.fixture
+def casadi_stats(monkeypatch):
+    """Makes the real casadi solver answer stats() with a chosen status text and iteration
+    count, for the statuses a real run cannot be made to produce; the solve itself is real."""
+    import casadi
+
+    def install(status, iterations=4):
+        def nlpsol(*args):
+            solver = casadi.nlpsol(*args)
+
+            class StandIn:
+                def __call__(self, **kwargs):
+                    return solver(**kwargs)
+
+                def stats(self):
+                    return {"return_status": status, "iter_count": iterations}
+            return StandIn()
+
+        proxy = types.ModuleType("casadi")
+        proxy.__dict__.update(casadi.__dict__)
+        proxy.nlpsol = nlpsol
+        monkeypatch.setitem(sys.modules, "casadi", proxy)
+
+    return install

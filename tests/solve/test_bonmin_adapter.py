@@ -126,31 +126,14 @@ def test_bonmin_takes_no_cones():
         m.solve(solver="bonmin")
 
 
-def _status_stand_in(monkeypatch, status):
-    def nlpsol(*args):
-        solver = casadi.nlpsol(*args)
-
-        class StandIn:
-            def __call__(self, **kwargs):
-                return solver(**kwargs)
-
-            def stats(self):
-                return {"return_status": status, "iter_count": 2}
-        return StandIn()
-
-    proxy = types.ModuleType("casadi")
-    proxy.__dict__.update(casadi.__dict__)
-    proxy.nlpsol = nlpsol
-    monkeypatch.setitem(sys.modules, "casadi", proxy)
-
 
 @pytest.mark.parametrize(
     "text, status",
     [("SUCCESS", "optimal"), ("INFEASIBLE", "infeasible"), ("CONTINUOUS_UNBOUNDED", "unbounded"),
      ("LIMIT_EXCEEDED", "time_limit"), ("MINLP_ERROR", "unknown"), ("Solve_Succeeded", "unknown")],
 )
-def test_status_texts_stand_in_stats(monkeypatch, text, status):
-    _status_stand_in(monkeypatch, text)
+def test_status_texts_stand_in_stats(casadi_stats, text, status):
+    casadi_stats(text, 2)
     r = _integer_nlp().solve()
     assert (r.solver, r.status, r.iterations) == ("Bonmin", status, 2)
     assert (r.objective is not None) == (status == "optimal")

@@ -218,23 +218,6 @@ def test_missing_casadi(monkeypatch):
     assert "casadi" in str(info.value) and "pip install" not in str(info.value)
 
 
-def _status_stand_in(monkeypatch, status, iterations=4):
-    def nlpsol(*args):
-        solver = casadi.nlpsol(*args)
-
-        class StandIn:
-            def __call__(self, **kwargs):
-                return solver(**kwargs)
-
-            def stats(self):
-                return {"return_status": status, "iter_count": iterations}
-        return StandIn()
-
-    proxy = types.ModuleType("casadi")
-    proxy.__dict__.update(casadi.__dict__)
-    proxy.nlpsol = nlpsol
-    monkeypatch.setitem(sys.modules, "casadi", proxy)
-
 
 @pytest.mark.parametrize(
     "text, status",
@@ -247,8 +230,8 @@ def _status_stand_in(monkeypatch, status, iterations=4):
         ("solve_succeeded", "unknown"),  # exact, case-sensitive
     ],
 )
-def test_status_texts_map_exactly_stand_in_stats(monkeypatch, text, status):
-    _status_stand_in(monkeypatch, text)
+def test_status_texts_map_exactly_stand_in_stats(casadi_stats, text, status):
+    casadi_stats(text)
     m = vo.Model()
     x = m.variable("x", 0, 1)
     m.minimize(vo.sin(x))
@@ -257,11 +240,11 @@ def test_status_texts_map_exactly_stand_in_stats(monkeypatch, text, status):
     assert (r.objective is not None) == (status == "optimal")
 
 
-def test_non_text_status_and_unreadable_count_stand_in_stats(monkeypatch):
+def test_non_text_status_and_unreadable_count_stand_in_stats(casadi_stats):
     m = vo.Model()
     m.minimize(vo.sin(m.variable("x", 0, 1)))
-    _status_stand_in(monkeypatch, "Solve_Succeeded", iterations=None)
+    casadi_stats("Solve_Succeeded", iterations=None)
     assert m.solve().iterations == 0
-    _status_stand_in(monkeypatch, None)
+    casadi_stats(None)
     with pytest.raises(TypeError):
         m.solve()
