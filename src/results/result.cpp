@@ -6,6 +6,7 @@
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "results/diagnostics_binding.hpp"
+#include "results/ranging_binding.hpp"
 
 #include <new>
 
@@ -27,6 +28,7 @@ ResultRecord record_from(BackendOutcome&& o) {
   r.primals = std::move(o.primals);
   r.duals = std::move(o.duals);
   r.basis = std::move(o.basis);
+  r.ranging = std::move(o.ranging);
   return r;
 }
 
@@ -164,6 +166,7 @@ PyMethodDef result_methods[] = {
      "why($self, var)\n--\n\nExplain why a variable has its current value at the optimum."},
     {"why_detail", py::fastcall<result_why_detail>(), py::kFastcallFlags,
      "why_detail($self, var)\n--\n\nGet detailed \"why\" report as a dict."},
+    {"ranging", py::fastcall<result_ranging>(), py::kFastcallFlags, kRangingDoc},
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef result_getset[] = {

@@ -5,6 +5,7 @@
 #include "module/py.hpp"
 #include "solve/records.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct ResultRecord {
   std::vector<std::string> var_names;
   std::vector<LinearRow> constraints;   // model data for the diagnostics; empty when absent
   std::vector<VariableRecord> variables;
+  std::shared_ptr<const diagnostics::RawRanging> ranging;
 };
 
 struct PyResult {

@@ -73,6 +73,7 @@ SolveRequest read_options(PyObject* kwargs) {
     o.eliminate_redundant = py::to_bool(v, fn, "eliminate_redundant");
   }
   if (PyObject* v = get("basis")) o.basis = Ref::borrow(v);
+  if (PyObject* v = get("ranging")) o.ranging = py::to_bool(v, fn, "ranging");
   o.presolve = presolve && !o.basis;
   return req;
 }
