@@ -95,9 +95,11 @@ PyObject* result_infeasibility_report(PyObject* self, PyObject* const* args, Py_
     py::Args a("infeasibility_report", {}, 0, args, nargs, kwnames);
     const ResultRecord& r = rec(self);
     if (r.constraints.empty()) py::raise(PyExc_ValueError, kNoModelData);
-    dx::ExactReport exact{dx::infeasible_subsystem(r.constraints, r.variables), {}};
-    // Propagation's answer stands when it has one; otherwise HiGHS looks for the conflict.
-    if (exact.subsystem.indices.empty()) exact = exact_subsystem(r);
+    dx::Subsystem found = dx::infeasible_subsystem(r.constraints, r.variables);
+    // Propagation's answer, confirmed on HiGHS, when it has one; otherwise HiGHS looks for
+    // the conflict.
+    const dx::ExactReport exact =
+        found.indices.empty() ? exact_subsystem(r) : confirmed_subsystem(r, std::move(found));
     const dx::Subsystem& s = exact.subsystem;
     Ref d = py::check(PyDict_New());
     auto text = [](const std::string& t) { return py::str(t); };

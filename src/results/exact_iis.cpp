@@ -43,10 +43,15 @@ std::vector<BoundMember> integer_free_intervals(const std::vector<VariableRecord
   return out;
 }
 
-FilterOutcome deletion_filter(size_t n, const std::function<Verdict(const std::vector<char>&)>& test,
+FilterOutcome deletion_filter(size_t n, const std::vector<char>* start,
+                              const std::function<Verdict(const std::vector<char>&)>& test,
                               const std::function<bool()>& out_of_time) {
   FilterOutcome out;
-  out.members.assign(n, 1);
+  if (start != nullptr) {
+    out.members = *start;
+  } else {
+    out.members.assign(n, 1);
+  }
   out.whole = test(out.members);
   if (out.whole != Verdict::Infeasible) {
     out.members.assign(n, 0);
@@ -54,6 +59,7 @@ FilterOutcome deletion_filter(size_t n, const std::function<Verdict(const std::v
   }
   out.proven = true;
   for (size_t k = 0; k < n; ++k) {
+    if (!out.members[k]) continue;
     if (out_of_time()) {
       out.proven = false;
       break;

@@ -37,10 +37,12 @@ struct FilterOutcome {
   bool proven = false;               // every dropped-row test was decided in time
 };
 
-// Deletion filter: a row leaves when the other members are still infeasible without it. A
-// test that cannot decide keeps the row and the result is no longer proven irreducible;
-// `out_of_time` stops the filter early with the same consequence.
-FilterOutcome deletion_filter(size_t n, const std::function<Verdict(const std::vector<char>&)>& test,
+// Deletion filter over the rows marked in `start` (all n rows when null): a row leaves when
+// the other members are still infeasible without it. A test that cannot decide keeps the row
+// and the result is no longer proven irreducible; `out_of_time` stops the filter early with
+// the same consequence.
+FilterOutcome deletion_filter(size_t n, const std::vector<char>* start,
+                              const std::function<Verdict(const std::vector<char>&)>& test,
                               const std::function<bool()>& out_of_time);
 
 struct ExactReport {

@@ -111,10 +111,11 @@ std::vector<size_t> positions_of(const std::vector<char>& members) {
 
 // Rows only, over HiGHS runs (on the integer model, or on the relaxation when HiGHS gave no
 // IIS): a row leaves when the others stay infeasible without it.
-dx::ExactReport filter_by_runs(const ResultRecord& r, bool integer, std::optional<dx::Verdict>& refused_or_unknown) {
+dx::ExactReport filter_by_runs(const ResultRecord& r, bool integer, std::optional<dx::Verdict>& refused_or_unknown,
+                               const std::vector<char>* start = nullptr) {
   using clock = std::chrono::steady_clock;
-  const auto start = clock::now();
-  auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
+  const auto began = clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - began).count(); };
   bool refused = false;
   auto test = [&](const std::vector<char>& members) {
     std::optional<Highs> s = loaded(dx::feasibility_form(r.constraints, r.variables, &members, integer));
@@ -127,10 +128,10 @@ dx::ExactReport filter_by_runs(const ResultRecord& r, bool integer, std::optiona
     return run(s->h.get());
   };
   const dx::FilterOutcome f =
-      dx::deletion_filter(r.constraints.size(), test, [&] { return elapsed() >= kMipTotalSeconds; });
+      dx::deletion_filter(r.constraints.size(), start, test, [&] { return elapsed() >= kMipTotalSeconds; });
   if (refused || f.whole != dx::Verdict::Infeasible) {
     refused_or_unknown = refused ? dx::Verdict::Unknown : f.whole;
-    return {};
+    return dx::describe(r.constraints, r.variables, {}, {}, "");
   }
   std::vector<size_t> rows = positions_of(f.members);
   // Without rows the conflict is an integer variable whose interval holds no integer.
@@ -141,7 +142,24 @@ dx::ExactReport filter_by_runs(const ResultRecord& r, bool integer, std::optiona
   return dx::describe(r.constraints, r.variables, rows, bounds, note);
 }
 
+bool has_integer(const ResultRecord& r) {
+  return std::any_of(r.variables.begin(), r.variables.end(),
+                     [](const VariableRecord& v) { return v.kind != VarKind::Continuous; });
+}
+
 }  // namespace
+
+dx::ExactReport confirmed_subsystem(const ResultRecord& r, dx::Subsystem&& found) {
+  // Propagation sees only part of what the rows imply, so a member it needs may be one that
+  // HiGHS shows the others can do without.
+  std::vector<char> start(r.constraints.size(), 0);
+  for (size_t i : found.indices) start[i] = 1;
+  GilEnsure gil;
+  std::optional<dx::Verdict> undecided;
+  dx::ExactReport refined = filter_by_runs(r, has_integer(r), undecided, &start);
+  if (undecided || refined.subsystem.indices.size() == found.indices.size()) return {std::move(found), {}};
+  return refined;
+}
 
 dx::ExactReport exact_subsystem(const ResultRecord& r) {
   const std::vector<dx::BoundMember> crossed = dx::contradictory_bounds(r.variables);
@@ -158,8 +176,7 @@ dx::ExactReport exact_subsystem(const ResultRecord& r) {
       return dx::describe(r.constraints, r.variables, m->rows, m->bounds, "");
     }
   }
-  const bool integer = std::any_of(r.variables.begin(), r.variables.end(),
-                                   [](const VariableRecord& v) { return v.kind != VarKind::Continuous; });
+  const bool integer = has_integer(r);
   if (lp == dx::Verdict::Infeasible || (lp == dx::Verdict::Feasible && integer)) {
     std::optional<dx::Verdict> undecided;
     dx::ExactReport out = filter_by_runs(r, lp == dx::Verdict::Feasible, undecided);

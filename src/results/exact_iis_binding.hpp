@@ -12,4 +12,8 @@ namespace velmo::binding {
 // HiGHS refuses (NaN data) gives the empty report.
 diagnostics::ExactReport exact_subsystem(const ResultRecord& r);
 
+// Propagation's subsystem, checked member by member on HiGHS: it stands as found unless some
+// member is not needed, and then the members HiGHS shows needed are reported.
+diagnostics::ExactReport confirmed_subsystem(const ResultRecord& r, diagnostics::Subsystem&& found);
+
 }  // namespace velmo::binding

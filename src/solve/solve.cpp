@@ -109,6 +109,7 @@ std::optional<BackendOutcome> try_relaxation(const CompiledModel& c, const Solve
   out.nodes = 0;
   out.gap = 0.0;
   out.duals.reset();
+  out.ranging.reset();  // ranging belongs to an LP, not to the integer model it stands in for
   return out;
 }
 
