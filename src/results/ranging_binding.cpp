@@ -6,6 +6,9 @@
 #include "solve/arrays.hpp"
 #include "solve/highs_adapter.hpp"
 
+#include <cmath>
+#include <limits>
+
 namespace velmo {
 
 using py::Ref;
@@ -22,10 +25,46 @@ std::vector<double> field(PyObject* ranging, const char* group) {
   return to_doubles(attr(g.get(), "value_").get());
 }
 
+// HiGHS refuses to range a model whose matrix has no entry. There every column sits on a
+// bound of its own (or is free at zero cost): its cost may rise without end at a lower bound,
+// fall without end at an upper one, and do anything to a fixed column; every row is basic
+// with activity 0.
+void rowless_cost_ranges(dx::RawRanging& raw, const CompiledModel& c, const std::vector<double>& x) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  for (size_t j = 0; j < c.num_cols && j < x.size(); ++j) {
+    const double lo = c.col_lower[j], up = c.col_upper[j];
+    if (lo == up) {
+      raw.cost_dn.push_back(-inf);
+      raw.cost_up.push_back(inf);
+    } else if (x[j] == lo || (x[j] != up && std::fabs(x[j] - lo) <= std::fabs(x[j] - up))) {
+      raw.cost_dn.push_back(std::isfinite(lo) ? 0.0 : c.col_cost[j]);
+      raw.cost_up.push_back(inf);
+    } else {
+      raw.cost_dn.push_back(-inf);
+      raw.cost_up.push_back(std::isfinite(up) ? 0.0 : c.col_cost[j]);
+    }
+  }
+}
+
 }  // namespace
 
 std::shared_ptr<const dx::RawRanging> read_highs_ranging(PyObject* h, const CompiledModel& c, PyObject* solution) {
   if (c.has_integer_column() || (c.hessian && !c.hessian->q_value.empty())) return nullptr;
+  if (c.a_value.empty()) {
+    auto raw = std::make_shared<dx::RawRanging>();
+    raw->maximize = c.maximize;
+    raw->col_cost = c.col_cost;
+    raw->col_dual = to_doubles(attr(solution, "col_dual").get());
+    rowless_cost_ranges(*raw, c, to_doubles(attr(solution, "col_value").get()));
+    raw->row_lower = c.row_lower;
+    raw->row_upper = c.row_upper;
+    raw->row_origin = c.row_origin;
+    raw->row_value.assign(c.num_rows, 0.0);
+    raw->row_basic.assign(c.num_rows, 1);
+    raw->bound_dn = c.row_lower;  // an equality row 0 == b ranges over b alone
+    raw->bound_up = c.row_lower;
+    return raw;
+  }
   Ref answer = call_method(h, "getRanging");
   if (!PyTuple_Check(answer.get()) || PyTuple_Size(answer.get()) != 2) return nullptr;
   if (highs_refused(PyTuple_GetItem(answer.get(), 0))) return nullptr;

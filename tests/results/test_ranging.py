@@ -168,3 +168,13 @@ def test_moving_just_inside_keeps_the_basis_and_just_outside_changes_it():
                     assert same == keeps, (costs, rows, maximize, i, end, shift)
                     moves += 1
     assert moves > 100
+
+
+def test_model_without_rows():
+    # HiGHS ranges nothing without rows; each column sits on its own bound.
+    m = vo.Model()
+    low, high, fixed = m.variable("low", 0, 3), m.variable("high", 0, 3), m.variable("fixed", 2, 2)
+    m.maximize(-low + 2 * high + fixed)
+    rng = m.solve(ranging=True).ranging()
+    assert rng["cost_ranges"] == [("low", -1.0, -INF, 0.0), ("high", 2.0, 0.0, INF), ("fixed", 1.0, -INF, INF)]
+    assert rng["rhs_ranges"] == []
