@@ -4,6 +4,7 @@
 #include "expr/number_text.hpp"
 
 #include <cmath>
+#include <limits>
 
 namespace velmo::diagnostics {
 
@@ -21,6 +22,25 @@ CompiledModel feasibility_form(const std::vector<LinearRow>& rows, const std::ve
       if ((*members)[i]) m.linear_constraints.push_back(rows[i]);
     }
   }
+  return compile_model(m);
+}
+
+CompiledModel subsystem_form(const std::vector<LinearRow>& rows, const std::vector<VariableRecord>& variables,
+                             const std::vector<size_t>& positions, const std::vector<BoundMember>& bounds) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  ModelData m;
+  m.variables = variables;
+  for (VariableRecord& v : m.variables) {
+    v.kind = VarKind::Continuous;
+    v.lower = -inf;
+    v.upper = inf;
+  }
+  for (const BoundMember& b : bounds) {
+    if (b.side != BoundSide::Upper) m.variables[b.variable].lower = variables[b.variable].lower;
+    if (b.side != BoundSide::Lower) m.variables[b.variable].upper = variables[b.variable].upper;
+  }
+  m.linear_constraints.reserve(positions.size());
+  for (size_t i : positions) m.linear_constraints.push_back(rows[i]);
   return compile_model(m);
 }
 

@@ -24,6 +24,11 @@ struct BoundMember {
   BoundSide side;
 };
 
+// The rows at `positions` with only the listed bounds (every other variable free), as a
+// continuous model with no objective.
+CompiledModel subsystem_form(const std::vector<LinearRow>& rows, const std::vector<VariableRecord>& variables,
+                             const std::vector<size_t>& positions, const std::vector<BoundMember>& bounds);
+
 // Variables whose lower bound lies above their upper bound: each is a subsystem by itself.
 std::vector<BoundMember> contradictory_bounds(const std::vector<VariableRecord>& variables);
 // Integer variables whose interval holds no integer.
