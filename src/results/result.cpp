@@ -159,7 +159,10 @@ PyMethodDef result_methods[] = {
      "basis($self)\n--\n\nBasis object for LP hot-start (HiGHS only)."},
     {"infeasibility_report", py::fastcall<result_infeasibility_report>(), py::kFastcallFlags,
      "infeasibility_report($self)\n--\n\nCompute the Irreducible Infeasible Subsystem.\n"
-     "Only meaningful when status is \"infeasible\"."},
+     "Only meaningful when status is \"infeasible\".\n"
+     "Calls HiGHS: to check member by member the subsystem that bound propagation finds, and to\n"
+     "find one when propagation finds none (its IIS of the linear relaxation, or MIP runs capped\n"
+     "at 2 s each and 20 s in all when only the integer model is infeasible)."},
     {"sensitivity", py::fastcall<result_sensitivity>(), py::kFastcallFlags,
      "sensitivity($self)\n--\n\nGet sensitivity analysis: shadow prices, active constraints, bound status."},
     {"why", py::fastcall<result_why>(), py::kFastcallFlags,
