@@ -191,3 +191,44 @@ def test_random_infeasible_lps_give_irreducible_subsystems():
             continue
         assert_irreducible(variables, rows, r.infeasibility_report())
         checked += 1
+
+
+@pytest.fixture
+def mip_runs_time_out(monkeypatch):
+    """A stand-in for HiGHS running out of time, which a real run on these small models never
+    does: MIP runs on fewer than `rows[0]` rows report the time limit."""
+    import sys
+    import types
+
+    import highspy
+
+    rows = [math.inf]
+
+    class TimedOut(highspy.Highs):
+        def getModelStatus(self):
+            lp = self.getLp()
+            if any(int(t) for t in lp.integrality_) and lp.num_row_ < rows[0]:
+                return highspy.HighsModelStatus.kTimeLimit
+            return super().getModelStatus()
+
+    proxy = types.ModuleType("highspy")
+    proxy.__dict__.update(highspy.__dict__)
+    proxy.Highs = TimedOut
+    monkeypatch.setitem(sys.modules, "highspy", proxy)
+    return rows
+
+
+def test_fake_highs_timing_out_is_said_in_the_explanation(mip_runs_time_out):
+    variables, rows, _, _ = MIP_CASES["odd_sum"]
+    r = build(variables, rows).solve()
+    # Every MIP run undecided: nothing is claimed.
+    rep = r.infeasibility_report()
+    assert rep["constraint_indices"] == [] and rep["explanation"] == (
+        "No infeasible subsystem found. (HiGHS could not decide within the time allowed whether the model is "
+        "feasible.)")
+    # The whole set decided, no deletion test: every row stays and the report says it may be more than needed.
+    mip_runs_time_out[0] = len(rows)
+    rep = r.infeasibility_report()
+    assert rep["constraint_indices"] == [0, 1, 2]
+    assert rep["explanation"].endswith(
+        "\n(HiGHS could not decide every test within the time allowed, so some of these may not be needed.)")

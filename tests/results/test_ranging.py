@@ -86,6 +86,7 @@ def _infeasible():
     (wyndor, {"ranging": True, "solver": "osqp"}),
     (_milp, {"ranging": True}),
     (_qp, {"ranging": True}),
+    (_qp, {"ranging": True, "solver": "highs"}),
     (_infeasible, {"ranging": True}),
 ])
 def test_ranging_only_for_an_optimal_lp_on_highs(make, options):
