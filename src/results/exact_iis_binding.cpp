@@ -124,7 +124,7 @@ dx::ExactReport filter_by_runs(const ResultRecord& r, bool integer, std::optiona
   auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - began).count(); };
   bool refused = false;
   auto test = [&](const std::vector<char>& members) {
-    std::optional<Highs> s = loaded(dx::feasibility_form(r.constraints, r.variables, &members, integer));
+    std::optional<Highs> s = loaded(dx::feasibility_form(stored_rows(r), stored_variables(r), &members, integer));
     if (!s) {
       refused = true;
       return dx::Verdict::Unknown;
@@ -134,16 +134,16 @@ dx::ExactReport filter_by_runs(const ResultRecord& r, bool integer, std::optiona
     return run(s->h.get());
   };
   const dx::FilterOutcome f =
-      dx::deletion_filter(r.constraints.size(), start, test, [&] { return elapsed() >= kMipTotalSeconds; });
+      dx::deletion_filter(stored_rows(r).size(), start, test, [&] { return elapsed() >= kMipTotalSeconds; });
   if (refused || f.whole != dx::Verdict::Infeasible) {
     refused_or_unknown = refused ? dx::Verdict::Unknown : f.whole;
-    return dx::describe(r.constraints, r.variables, {}, {}, "");
+    return dx::describe(stored_rows(r), stored_variables(r), {}, {}, "");
   }
   std::vector<size_t> rows = positions_of(f.members);
   // Without rows the conflict is an integer variable whose interval holds no integer.
-  std::vector<dx::BoundMember> bounds = rows.empty() && integer ? dx::integer_free_intervals(r.variables)
+  std::vector<dx::BoundMember> bounds = rows.empty() && integer ? dx::integer_free_intervals(stored_variables(r))
                                                      : std::vector<dx::BoundMember>{};
-  return dx::describe(r.constraints, r.variables, rows, bounds, f.proven ? "" : kNotProven);
+  return dx::describe(stored_rows(r), stored_variables(r), rows, bounds, f.proven ? "" : kNotProven);
 }
 
 // HiGHS's candidate made irreducible: each row and each bound leaves when the rest stays
@@ -168,7 +168,7 @@ std::optional<IisMembers> irreducible(const ResultRecord& r, const IisMembers& c
   auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - began).count(); };
   auto test = [&](const std::vector<char>& mask) {
     const IisMembers m = split(mask);
-    std::optional<Highs> s = loaded(dx::subsystem_form(r.constraints, r.variables, m.rows, m.bounds));
+    std::optional<Highs> s = loaded(dx::subsystem_form(stored_rows(r), stored_variables(r), m.rows, m.bounds));
     return s ? run(s->h.get()) : dx::Verdict::Unknown;
   };
   const dx::FilterOutcome f = dx::deletion_filter(n, nullptr, test, [&] { return elapsed() >= kMipTotalSeconds; });
@@ -179,7 +179,7 @@ std::optional<IisMembers> irreducible(const ResultRecord& r, const IisMembers& c
 }
 
 bool has_integer(const ResultRecord& r) {
-  return std::any_of(r.variables.begin(), r.variables.end(),
+  return std::any_of(stored_variables(r).begin(), stored_variables(r).end(),
                      [](const VariableRecord& v) { return v.kind != VarKind::Continuous; });
 }
 
@@ -188,7 +188,7 @@ bool has_integer(const ResultRecord& r) {
 dx::ExactReport confirmed_subsystem(const ResultRecord& r, dx::Subsystem&& found) {
   // Propagation sees only part of what the rows imply, so a member it needs may be one that
   // HiGHS shows the others can do without.
-  std::vector<char> start(r.constraints.size(), 0);
+  std::vector<char> start(stored_rows(r).size(), 0);
   for (size_t i : found.indices) start[i] = 1;
   GilEnsure gil;
   std::optional<dx::Verdict> undecided;
@@ -198,19 +198,19 @@ dx::ExactReport confirmed_subsystem(const ResultRecord& r, dx::Subsystem&& found
 }
 
 dx::ExactReport exact_subsystem(const ResultRecord& r) {
-  const std::vector<dx::BoundMember> crossed = dx::contradictory_bounds(r.variables);
-  if (!crossed.empty()) return dx::describe(r.constraints, r.variables, {}, crossed, "");
+  const std::vector<dx::BoundMember> crossed = dx::contradictory_bounds(stored_variables(r));
+  if (!crossed.empty()) return dx::describe(stored_rows(r), stored_variables(r), {}, crossed, "");
 
   GilEnsure gil;
-  std::optional<Highs> s = loaded(dx::feasibility_form(r.constraints, r.variables, nullptr, false));
-  if (!s) return dx::describe(r.constraints, r.variables, {}, {}, "");
+  std::optional<Highs> s = loaded(dx::feasibility_form(stored_rows(r), stored_variables(r), nullptr, false));
+  if (!s) return dx::describe(stored_rows(r), stored_variables(r), {}, {}, "");
   PyObject* h = s->h.get();
   set_highs_option(h, "iis_strategy", ints(kIisStrategy).get());
   const dx::Verdict lp = run(h);
   if (lp == dx::Verdict::Infeasible) {
-    if (std::optional<IisMembers> candidate = highs_iis(h, r.constraints.size(), r.variables.size())) {
+    if (std::optional<IisMembers> candidate = highs_iis(h, stored_rows(r).size(), stored_variables(r).size())) {
       if (std::optional<IisMembers> m = irreducible(r, *candidate)) {
-        return dx::describe(r.constraints, r.variables, m->rows, m->bounds, m->proven ? "" : kNotProven);
+        return dx::describe(stored_rows(r), stored_variables(r), m->rows, m->bounds, m->proven ? "" : kNotProven);
       }
     }
   }
@@ -225,7 +225,7 @@ dx::ExactReport exact_subsystem(const ResultRecord& r) {
     }
     return out;
   }
-  return dx::describe(r.constraints, r.variables, {}, {}, "");
+  return dx::describe(stored_rows(r), stored_variables(r), {}, {}, "");
 }
 
 }  // namespace velmo::binding

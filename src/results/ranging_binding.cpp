@@ -125,7 +125,7 @@ PyObject* result_ranging(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (!r.ranging) {
       py::raise(PyExc_ValueError, "Ranging needs an LP solved by HiGHS with solve(ranging=True)");
     }
-    const dx::RangingTable t = dx::ranging_table(*r.ranging, r.constraints, r.variables);
+    const dx::RangingTable t = dx::ranging_table(*r.ranging, stored_rows(r), stored_variables(r));
     Ref costs = py::check(PyList_New(0));
     for (const dx::CostRange& e : t.costs) {
       append_tuple(costs.get(), py::str(e.name), py::float_obj(e.cost), py::float_obj(e.lowest),

@@ -32,6 +32,11 @@ struct ResultRecord {
   std::shared_ptr<const diagnostics::RawRanging> ranging;
 };
 
+// The stored model data, read only through these two (the additions' one point of contact
+// with how a Result keeps its copies).
+inline const std::vector<LinearRow>& stored_rows(const ResultRecord& r) noexcept { return r.constraints; }
+inline const std::vector<VariableRecord>& stored_variables(const ResultRecord& r) noexcept { return r.variables; }
+
 struct PyResult {
   PyObject ob_base;
   ResultRecord record;
