@@ -348,6 +348,44 @@ def diagnostics():
     return op
 
 
+def exact_reports():
+    # Conflicts propagation cannot show: HiGHS's IIS of the relaxation, and the deletion
+    # filter over MIP runs; a feasible model; crossed bounds.
+    hidden = vo.Model()
+    a, b = hidden.variable("a"), hidden.variable("b")
+    hidden.add(a - b >= 1)
+    hidden.add(b - a >= 1)
+    mip = vo.Model()
+    k, n = mip.integer("k", 0, 10), mip.integer("n", 0, 10)
+    mip.add(2 * k + 2 * n == 1)
+    mip.add(k + n <= 8)
+    crossed = vo.Model()
+    w = crossed.variable("w", 3, 1)
+    crossed.add(w <= 10)
+    results = [hidden.solve(), mip.solve(), lp_model()[0].solve(), crossed.solve()]
+
+    def op():
+        for r in results:
+            r.infeasibility_report()
+    return op
+
+
+def ranging():
+    m = lp_model()[0]
+    solved = m.solve(ranging=True)
+    plain = m.solve()
+    mip = milp_model(False).solve(ranging=True)
+
+    def op():
+        solved.ranging()
+        m.solve(ranging=True).ranging()
+        raises(plain.ranging)
+        raises(mip.ranging)
+        raises(solved.ranging, 1)
+        raises(m.solve, ranging=1)
+    return op
+
+
 def sphere(x):
     return sum(v * v for v in x)
 
@@ -656,6 +694,8 @@ PATHS = [
     ("one-line minimize/maximize", one_line),
     ("result: getters and errors", result_getters),
     ("result: diagnostics and validate", diagnostics),
+    ("result: exact infeasibility reports (HiGHS)", exact_reports),
+    ("result: ranging after solve(ranging=True)", ranging),
     ("export: to_lp, summary, to_python", exports),
     ("persistent: updates and resolve", persistent),
     ("persistent: loading", persistent_load),

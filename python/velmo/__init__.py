@@ -2,6 +2,10 @@
 
 Everything here is the compiled module ``velmo_opt`` re-exported, so ``import velmo as vo``
 gives ``vo.Model``, ``vo.sum``, ``vo.sin`` and the rest.
+
+Additions of ours on the compiled classes: ``Result.ranging()`` with the ``ranging`` option of
+``Model.solve``; the "bounds" key of ``Result.infeasibility_report()``, which asks HiGHS for
+the conflict when bound propagation finds none.
 """
 
 import velmo_opt as _opt

@@ -7,6 +7,7 @@
 #include "modelling/model_type.hpp"
 #include "module/args.hpp"
 #include "results/diagnostics.hpp"
+#include "results/exact_iis_binding.hpp"
 #include "results/result.hpp"
 
 namespace velmo::binding {
@@ -94,7 +95,12 @@ PyObject* result_infeasibility_report(PyObject* self, PyObject* const* args, Py_
     py::Args a("infeasibility_report", {}, 0, args, nargs, kwnames);
     const ResultRecord& r = rec(self);
     if (r.constraints.empty()) py::raise(PyExc_ValueError, kNoModelData);
-    const dx::Subsystem s = dx::infeasible_subsystem(r.constraints, r.variables);
+    dx::Subsystem found = dx::infeasible_subsystem(r.constraints, r.variables);
+    // Propagation's answer, confirmed on HiGHS, when it has one; otherwise HiGHS looks for
+    // the conflict.
+    const dx::ExactReport exact =
+        found.indices.empty() ? exact_subsystem(r) : confirmed_subsystem(r, std::move(found));
+    const dx::Subsystem& s = exact.subsystem;
     Ref d = py::check(PyDict_New());
     auto text = [](const std::string& t) { return py::str(t); };
     set(d.get(), "constraint_indices", list_from(s.indices, size_obj));
@@ -102,6 +108,7 @@ PyObject* result_infeasibility_report(PyObject* self, PyObject* const* args, Py_
     set(d.get(), "explanation", py::str(s.explanation));
     set(d.get(), "suggestions", list_from(s.suggestions, text));
     set(d.get(), "num_constraints", size_obj(s.indices.size()));
+    set(d.get(), "bounds", list_from(exact.bounds, text));
     return d.release();
   });
 }

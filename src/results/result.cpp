@@ -6,6 +6,7 @@
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "results/diagnostics_binding.hpp"
+#include "results/ranging_binding.hpp"
 
 #include <new>
 
@@ -27,6 +28,7 @@ ResultRecord record_from(BackendOutcome&& o) {
   r.primals = std::move(o.primals);
   r.duals = std::move(o.duals);
   r.basis = std::move(o.basis);
+  r.ranging = std::move(o.ranging);
   return r;
 }
 
@@ -157,13 +159,17 @@ PyMethodDef result_methods[] = {
      "basis($self)\n--\n\nBasis object for LP hot-start (HiGHS only)."},
     {"infeasibility_report", py::fastcall<result_infeasibility_report>(), py::kFastcallFlags,
      "infeasibility_report($self)\n--\n\nCompute the Irreducible Infeasible Subsystem.\n"
-     "Only meaningful when status is \"infeasible\"."},
+     "Only meaningful when status is \"infeasible\".\n"
+     "Calls HiGHS: to check member by member the subsystem that bound propagation finds, and to\n"
+     "find one when propagation finds none (its IIS of the linear relaxation, or MIP runs capped\n"
+     "at 2 s each and 20 s in all when only the integer model is infeasible)."},
     {"sensitivity", py::fastcall<result_sensitivity>(), py::kFastcallFlags,
      "sensitivity($self)\n--\n\nGet sensitivity analysis: shadow prices, active constraints, bound status."},
     {"why", py::fastcall<result_why>(), py::kFastcallFlags,
      "why($self, var)\n--\n\nExplain why a variable has its current value at the optimum."},
     {"why_detail", py::fastcall<result_why_detail>(), py::kFastcallFlags,
      "why_detail($self, var)\n--\n\nGet detailed \"why\" report as a dict."},
+    {"ranging", py::fastcall<result_ranging>(), py::kFastcallFlags, kRangingDoc},
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef result_getset[] = {

@@ -5,6 +5,7 @@
 #include "module/py.hpp"
 #include "solve/records.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +29,13 @@ struct ResultRecord {
   std::vector<std::string> var_names;
   std::vector<LinearRow> constraints;   // model data for the diagnostics; empty when absent
   std::vector<VariableRecord> variables;
+  std::shared_ptr<const diagnostics::RawRanging> ranging;
 };
+
+// The stored model data, read only through these two (the additions' one point of contact
+// with how a Result keeps its copies).
+inline const std::vector<LinearRow>& stored_rows(const ResultRecord& r) noexcept { return r.constraints; }
+inline const std::vector<VariableRecord>& stored_variables(const ResultRecord& r) noexcept { return r.variables; }
 
 struct PyResult {
   PyObject ob_base;

@@ -1,6 +1,7 @@
 // HiGHS adapter: status map, then the call sequence on highspy.Highs, then the outcome.
 #include "solve/highs_adapter.hpp"
 
+#include "results/ranging_binding.hpp"
 #include "solve/arrays.hpp"
 #include "solve/sparse.hpp"
 
@@ -237,6 +238,7 @@ BackendOutcome solve_highs(const CompiledModel& c, const SolveOptions& o) {
       out.objective = model_objective(p->objective, c.obj_offset, c.maximize);
       out.primals = std::move(p->primals);
       if (!integer) out.duals = to_doubles(attr(p->solution.get(), "row_dual").get());
+      if (o.ranging && out.status == SolveStatus::Optimal) out.ranging = read_highs_ranging(h, c, p->solution.get());
     }
     if (integer) {
       out.nodes = highs_info_count(h, "mip_node_count").value_or(0);

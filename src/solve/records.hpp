@@ -5,11 +5,16 @@
 #include "module/py.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace velmo {
+
+namespace diagnostics {
+struct RawRanging;
+}
 
 enum class SolveStatus : uint8_t {
   Optimal = 0,
@@ -50,6 +55,7 @@ struct SolveOptions {
   bool scale_cleanup = false;
   bool eliminate_redundant = false;
   bool presolve = true;  // `presolve` and no `basis` key
+  bool ranging = false;   // HiGHS ranging after an optimal LP run
 };
 
 struct BackendOutcome {
@@ -63,6 +69,7 @@ struct BackendOutcome {
   double solve_time = 0.0;
   py::Ref basis;
   SolveStatus status = SolveStatus::Unknown;
+  std::shared_ptr<const diagnostics::RawRanging> ranging;  // only with the `ranging` option
 };
 
 // The reported objective: the solver's value v of the minimisation form, brought back into

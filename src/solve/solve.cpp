@@ -73,6 +73,7 @@ SolveRequest read_options(PyObject* kwargs) {
     o.eliminate_redundant = py::to_bool(v, fn, "eliminate_redundant");
   }
   if (PyObject* v = get("basis")) o.basis = Ref::borrow(v);
+  if (PyObject* v = get("ranging")) o.ranging = py::to_bool(v, fn, "ranging");
   o.presolve = presolve && !o.basis;
   return req;
 }
@@ -108,6 +109,7 @@ std::optional<BackendOutcome> try_relaxation(const CompiledModel& c, const Solve
   out.nodes = 0;
   out.gap = 0.0;
   out.duals.reset();
+  out.ranging.reset();  // ranging belongs to an LP, not to the integer model it stands in for
   return out;
 }
 

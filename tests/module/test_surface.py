@@ -129,10 +129,18 @@ RESULT_METHODS = [
     ("values", "($self)", "Get all variable values as a dict {name: value}."),
     ("basis", "($self)", "Basis object for LP hot-start (HiGHS only)."),
     ("infeasibility_report", "($self)",
-     'Compute the Irreducible Infeasible Subsystem.\nOnly meaningful when status is "infeasible".'),
+     'Compute the Irreducible Infeasible Subsystem.\nOnly meaningful when status is "infeasible".\n'
+     "Calls HiGHS: to check member by member the subsystem that bound propagation finds, and to\n"
+     "find one when propagation finds none (its IIS of the linear relaxation, or MIP runs capped\n"
+     "at 2 s each and 20 s in all when only the integer model is infeasible)."),
     ("sensitivity", "($self)", "Get sensitivity analysis: shadow prices, active constraints, bound status."),
     ("why", "($self, var)", "Explain why a variable has its current value at the optimum."),
     ("why_detail", "($self, var)", 'Get detailed "why" report as a dict.'),
+    ("ranging", "($self)",
+     "Cost and right-hand-side ranging of an LP solved by HiGHS with solve(ranging=True).\n"
+     'Returns a dict: "cost_ranges" (name, cost, lowest, highest), "rhs_ranges"\n'
+     '(position, label, rhs, lowest, highest) and "reduced_costs" (name, reduced cost).\n'
+     "Each interval is where the optimal basis stays optimal when that one number moves."),
 ]
 
 

@@ -40,6 +40,7 @@ PSD = ("add_psd_cone: entry count must equal d(d+1)/2 for some d>=1 (upper-trian
        "column-major svec of a symmetric matrix).")
 NO_SOLUTION = "No solution available"
 NO_DATA = "No model data stored \u2014 use Model.solve() for diagnostics"
+RANGING = "Ranging needs an LP solved by HiGHS with solve(ranging=True)"
 MODEL_KEYWORD = "model keyword required"
 CONE_REFUSED = "solver '{}' cannot take the model's 1 second-order cone; solver 'clarabel' can"
 NL_REFUSED = "solver '{}' cannot take the model's 1 nonlinear constraint; solver 'ipopt' can"
@@ -369,6 +370,14 @@ ROWS = [
     ("unsolved.primals", ValueError, NO_SOLUTION),
     ("unsolved.values()", ValueError, NO_SOLUTION),
     ("unsolved.value(x)", ValueError, NO_SOLUTION),
+    ("m.solve(ranging=1)", TypeError, names("ranging")),
+    ("m.solve(ranging=None)", TypeError, names("ranging")),
+    ("r.ranging(1)", TypeError, None),
+    ("r.ranging(x=1)", TypeError, names("x")),
+    ("r.ranging()", ValueError, RANGING),
+    ("m.solve(ranging=True).ranging()", ValueError, RANGING),
+    ("unsolved.ranging()", ValueError, RANGING),
+    ("quick.ranging()", ValueError, RANGING),
 
     # ---- Model.to_lp / summary / to_python
     ("m.to_lp(1)", TypeError, None),
@@ -740,6 +749,8 @@ TOLERATED = [
     "r.why_detail(x)",
     "unsolved.sensitivity()",
     "unsolved.infeasibility_report()",
+    "m.solve(ranging=True)",
+    "scratch.solve(ranging=True)",
     "quick.sensitivity()",
     "vo.solve_de(f, [(nan, nan)], max_generations=2)",
     "vo.solve_de(f, [(inf, -inf)], max_generations=2)",

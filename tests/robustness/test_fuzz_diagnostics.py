@@ -65,3 +65,31 @@ def test_random_models_through_the_diagnostics(prog):
         assert again.solve().status in ("infeasible", "infeasible_or_unbounded", "error"), rep
     if r.status == "optimal":
         assert rep["num_constraints"] == 0, rep
+
+
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(program)
+def test_random_models_through_the_exact_report_and_ranging(prog):
+    variables, rows, eliminate = prog
+    m, xs = build(variables, rows)
+    r = m.solve(eliminate_redundant=eliminate, ranging=True)
+    if r.status == "optimal" and r.duals is not None:
+        table = r.ranging()
+        assert [name for name, *_ in table["cost_ranges"]] == [f"v{k}" for k in range(len(xs))]
+        for _, cost, lo, hi in table["cost_ranges"]:
+            assert lo <= cost + 1e-9 and cost <= hi + 1e-9
+        for pos, _, rhs, lo, hi in table["rhs_ranges"]:
+            assert 0 <= pos < len(rows) and not (math.isnan(lo) or math.isnan(hi))
+    else:
+        try:
+            r.ranging()
+        except ValueError:
+            pass
+        else:
+            raise AssertionError("ranging without an optimal LP")
+    if not rows:
+        return
+    rep = r.infeasibility_report()
+    assert set(rep["bounds"]) <= {f"v{k}" for k in range(len(xs))}
+    if rep["num_constraints"] or rep["bounds"]:
+        assert r.status != "optimal", rep

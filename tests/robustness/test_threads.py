@@ -168,6 +168,30 @@ def test_diagnostics_read_their_own_copies_while_the_model_grows():
     assert all(s == first and n == 0 for s, n, _ in reports)
 
 
+def test_exact_reports_and_ranging_on_two_results_at_once():
+    # Each report runs HiGHS, which gives up the interpreter lock inside its runs.
+    def hidden_conflict(k):
+        m = chain_lp(200, f"h{k}")
+        a, b = m.variable("a"), m.variable("b")
+        m.add(a - b >= 1 + k)
+        m.add(b - a >= 1)
+        return m.solve()
+
+    infeasible = [hidden_conflict(0), hidden_conflict(1)]
+    lp = chain_lp(300).solve(ranging=True)
+    expected = [r.infeasibility_report() for r in infeasible]
+    table = lp.ranging()
+    seen = []
+
+    def worker(r, first):
+        for _ in range(5):
+            seen.append((r.infeasibility_report() == first, lp.ranging() == table))
+
+    assert run_threads(*(lambda r=r, e=e: worker(r, e) for r, e in zip(infeasible, expected))) == []
+    assert expected[0]["constraint_indices"] == [199, 200]
+    assert len(seen) == 10 and all(a and b for a, b in seen)
+
+
 def test_two_persistent_models_update_and_resolve_side_by_side():
     references = {}
     results = {}
