@@ -116,7 +116,9 @@ class NonlinearConstraint:
         self.expr, self.rhs, self.sense = expr, rhs, sense
 
 
-# Nodes are tuples: ("var", i), ("const", v), ("add"|"mul"|"div", a, b), ("sin"|"cos"|"sqrt", a).
+# Nodes are tuples: ("var", i), ("const", v), ("add"|"mul"|"div"|"pow", a, b), (name, a) for a
+# one-operand function name of UNARY.
+UNARY = ("sin", "cos", "sqrt", "exp", "log", "tan", "atan", "tanh", "abs")
 def var_node(i):
     return ("var", i)
 
@@ -623,9 +625,9 @@ def node_text(node):
         return f"x{node[1]}"
     if kind == "const":
         return number_text(node[1])
-    if kind in ("sin", "cos", "sqrt"):
+    if kind in UNARY:
         return f"{kind}({node_text(node[1])})"
-    sep = {"add": " + ", "mul": " * ", "div": " / "}[kind]
+    sep = {"add": " + ", "mul": " * ", "div": " / ", "pow": " ** "}[kind]
     return f"({node_text(node[1])}{sep}{node_text(node[2])})"
 
 
@@ -694,7 +696,8 @@ class _Reader:
 
     def node(self):
         s, i = self.s, self.i
-        for fn in ("sin(", "cos(", "sqrt("):
+        # Longer names first: "tanh(" before "tan(".
+        for fn in sorted((f + "(" for f in UNARY), key=len, reverse=True):
             if s.startswith(fn, i):
                 self.i += len(fn)
                 child = self.node()
@@ -703,7 +706,7 @@ class _Reader:
         if s.startswith("(", i):
             self.i += 1
             a = self.node()
-            for sep, kind in ((" + ", "add"), (" * ", "mul"), (" / ", "div")):
+            for sep, kind in ((" + ", "add"), (" ** ", "pow"), (" * ", "mul"), (" / ", "div")):
                 if s.startswith(sep, self.i):
                     self.i += len(sep)
                     b = self.node()
@@ -731,7 +734,7 @@ def canonical_node(node):
     kind = node[0]
     if kind in ("var", "const"):
         return node
-    if kind in ("sin", "cos", "sqrt"):
+    if kind in UNARY:
         return (kind, canonical_node(node[1]))
     if kind != "add":
         return (kind, canonical_node(node[1]), canonical_node(node[2]))

@@ -16,6 +16,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import algebra_reference as ref
+import velmo
 import velmo_opt as vo
 
 EXAMPLES = int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300"))
@@ -54,7 +55,8 @@ MODULI = [5, None, 2.0, "m", HasIndex(3)]
 BINARY = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
 COMPARE = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
            "<": operator.lt, ">": operator.gt}
-FUNCTIONS = {"sin": vo.sin, "cos": vo.cos, "sqrt": vo.sqrt}
+FUNCTIONS = {"sin": vo.sin, "cos": vo.cos, "sqrt": vo.sqrt,
+             **{name: getattr(velmo, name) for name in ("exp", "log", "tan", "atan", "tanh", "abs")}}
 EXPRESSION_TYPES = (vo.Var, vo.Expr, vo.QuadExpr, vo.NlExpr)
 
 index = st.integers(0, 63)
