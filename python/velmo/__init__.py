@@ -19,7 +19,8 @@ from velmo import _ext
 #: The names this package adds to (or, for ``sum``, widens from) ``velmo_opt``.
 ADDITIONS = ("exp", "log", "tan", "atan", "tanh", "abs", "power", "square", "product", "dot", "quad_form", "sum")
 
-__all__ = sorted({name for name in dir(_opt) if not name.startswith("_")} | set(ADDITIONS))
+# `abs` stays out of the star-import: it would replace the builtin for numbers too.
+__all__ = sorted(({name for name in dir(_opt) if not name.startswith("_")} | set(ADDITIONS)) - {"abs"})
 globals().update({name: getattr(_opt, name) for name in dir(_opt) if not name.startswith("_")})
 globals().update({name: getattr(_ext, name) for name in ADDITIONS})
 __version__ = "0.1.0"

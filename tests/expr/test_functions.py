@@ -34,7 +34,7 @@ def value_at(expr, point=POINT):
 
 def test_package_adds_its_functions_and_keeps_velmo_opt_unchanged():
     for name in vo.ADDITIONS:
-        assert callable(getattr(vo, name)) and name in vo.__all__
+        assert callable(getattr(vo, name)) and (name in vo.__all__) == (name != "abs")
     assert vo.sum is not velmo_opt.sum and vo.sin is velmo_opt.sin
     assert len([n for n in dir(velmo_opt) if not n.startswith("_")]) == 24
     # The new functions make velmo_opt's own objects, one type per class.

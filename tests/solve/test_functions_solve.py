@@ -180,6 +180,10 @@ def test_every_new_node_solves_exports_and_rebuilds():
     assert r.status == "optimal"
     expected = 1 + math.tanh(0.5 ** (1 / 1.5))
     assert r.objective == pytest.approx(expected, rel=1e-7)
+    assert m.problem_type == "NLP"
+    # Validation reads the linear rows only: with none, every variable counts as unused.
+    assert [f["category"] for f in m.validate()] == ["unused_variable"] * 3
+    assert m.summary().endswith("0 constraints (0 <=, 0 >=, 0 ==), 0 nonzeros, type=NLP")
     lp = m.to_lp()
     assert " obj: \\ <nonlinear objective: LP export unsupported>" in lp
     assert "\\ <nonlinear constraint z_power: LP export unsupported>" in lp
