@@ -115,6 +115,33 @@ def expr_nonlinear():
     return op
 
 
+def expr_functions():
+    import numpy as np
+    import scipy.sparse as sp
+
+    import velmo
+
+    m, x, y = lp_model()
+    sigma = np.array([[2.0, 0.5], [0.5, 1.0]])
+    sparse = sp.csr_matrix(sigma)
+
+    def op():
+        g = velmo.exp(x) + velmo.log(x + 1) - velmo.tan(y) * velmo.atan(x * y) + velmo.tanh(velmo.abs(y))
+        velmo.power(x, 2.5), velmo.power(x - 1, 2), velmo.power(g, 1), velmo.square(g), velmo.square(1 - x)
+        velmo.product(x + 1, y - 1), velmo.product(g, x), velmo.product(3, x * y)
+        velmo.dot(np.array([1.0, 2.0]), [x, y]), velmo.dot([1, 2], (x * y, g))
+        velmo.quad_form([x, y], sigma), velmo.quad_form([x, y], sparse)
+        velmo.sum(k * x for k in range(5)), velmo.sum((x * y, g, 2)), velmo.sum(np.array([x, y]))
+        repr(g), g <= 1
+        raises(velmo.power, x, float("nan"))
+        raises(velmo.dot, [1, 2], [x])
+        raises(velmo.quad_form, [x], sigma)
+        raises(velmo.sum, [x, None])
+        raises(lambda: (x - 1) * (x - 1))
+        raises(lambda: (x + 1) ** 2)
+    return op
+
+
 def expr_errors():
     m, x, y = lp_model()
     e, q, g = x + y, x * y, vo.sin(x)
@@ -667,6 +694,7 @@ PATHS = [
     ("expr: linear arithmetic", expr_linear),
     ("expr: quadratic arithmetic", expr_quadratic),
     ("expr: nonlinear arithmetic", expr_nonlinear),
+    ("expr: velmo package functions", expr_functions),
     ("expr: error paths", expr_errors),
     ("expr: texts", expr_texts),
     ("model: building", model_building),

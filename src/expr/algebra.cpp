@@ -88,21 +88,6 @@ NlExpr quad_to_nl(const QuadExpr& q, size_t room = 0) {
   return g;
 }
 
-// The tree of an operand, as to_node(to_nl_expr(v)) without the intermediate copies.
-NodeRef node_of(const Operand& v) {
-  switch (v.kind) {
-    case Operand::Var: return NodeRef::var(v.var);
-    case Operand::Nl: return to_node(*v.nl);
-    default: return to_node(to_nl_expr(v));
-  }
-}
-
-NlExpr single_term(NodeRef node) {
-  NlExpr g;
-  g.terms.push_back({1.0, std::move(node)});
-  return g;
-}
-
 NlExpr nl_difference(NlExpr left, const Operand& right) {
   if (right.kind == Operand::Nl) {
     merge(left, *right.nl, -1.0);
@@ -122,6 +107,21 @@ NonlinearConstraint nl_constraint(NlExpr d, ConstraintSense sense) {
 }
 
 }  // namespace
+
+// As to_node(to_nl_expr(v)) without the intermediate copies.
+NodeRef node_of(const Operand& v) {
+  switch (v.kind) {
+    case Operand::Var: return NodeRef::var(v.var);
+    case Operand::Nl: return to_node(*v.nl);
+    default: return to_node(to_nl_expr(v));
+  }
+}
+
+NlExpr single_term(NodeRef node) {
+  NlExpr g;
+  g.terms.push_back({1.0, std::move(node)});
+  return g;
+}
 
 NlExpr to_nl_expr(const Operand& v) {
   NlExpr g;

@@ -57,5 +57,8 @@ void sum_fold(Expr& acc, const Operand& item);
 NlExpr apply_function(NodeKind kind, const Operand& arg);
 
 NlExpr to_nl_expr(const Operand& v);
+// The tree of an operand (to_node of its conversion), and the expression holding one tree.
+NodeRef node_of(const Operand& v);
+NlExpr single_term(NodeRef node);
 
 }  // namespace velmo

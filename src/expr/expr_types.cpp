@@ -159,10 +159,31 @@ bool small_integer(PyObject* o, long long lo, long long hi, long long* out) {
   return true;
 }
 
+// `e ** n` for a plain int or float n, which the class does not define: Python's own
+// TypeError, with a note naming the velmo functions that do it. Any other operand answers
+// NotImplemented, so its own reflected power still gets its turn.
+PyObject* refused_power(const char* type_name, PyObject* exponent, PyObject* mod) {
+  const bool plain = PyLong_CheckExact(exponent) || PyFloat_CheckExact(exponent);
+  if (!plain || mod != Py_None) return not_implemented();
+  const std::string message = std::string("unsupported operand type(s) for ** or pow(): '") + type_name + "' and '" +
+                              (PyFloat_CheckExact(exponent) ? "float" : "int") + "'";
+  py::set_error_with_note(PyExc_TypeError, message.c_str(),
+                          "vo.power(e, p) raises any expression to a numeric power; vo.square(e) is power 2");
+  return nullptr;
+}
+
+template <PyTypeObject** Self>
+PyObject* no_power(PyObject* a, PyObject* b, PyObject* mod) {
+  if (Py_TYPE(a) != *Self) return not_implemented();
+  const char* name = Self == &expr_type ? "velmo_opt.Expr" : Self == &quad_type ? "velmo_opt.QuadExpr" : "velmo_opt.NlExpr";
+  return refused_power(name, b, mod);
+}
+
 PyObject* var_power(PyObject* a, PyObject* b, PyObject* mod) {
   return py::guard([&] {
     if (Py_TYPE(a) != var_type) return not_implemented();  // no reflected power
     long long e = 0;
+    if (PyFloat_CheckExact(b)) return refused_power("velmo_opt.Var", b, mod);
     if (!small_integer(b, INT32_MIN, INT32_MAX, &e)) return not_implemented();
     if (mod != Py_None && !PyLong_Check(mod) && (PyFloat_Check(mod) || !PyIndex_Check(mod))) {
       return not_implemented();
@@ -335,7 +356,8 @@ PyTypeObject* make_expr_type() {
        {Py_nb_add, fn(linear_add<&expr_type>)},
        {Py_nb_subtract, fn(linear_sub<&expr_type>)},
        {Py_nb_multiply, fn(linear_multiply<&expr_type>)},
-       {Py_nb_true_divide, fn(linear_divide<&expr_type>)}});
+       {Py_nb_true_divide, fn(linear_divide<&expr_type>)},
+       {Py_nb_power, fn(no_power<&expr_type>)}});
 }
 
 PyTypeObject* make_quad_type() {
@@ -351,7 +373,8 @@ PyTypeObject* make_quad_type() {
        {Py_nb_add, fn(quad_add_slot)},
        {Py_nb_subtract, fn(quad_sub_slot)},
        {Py_nb_multiply, fn(quad_mul_slot)},
-       {Py_nb_true_divide, fn(quad_div_slot)}});
+       {Py_nb_true_divide, fn(quad_div_slot)},
+       {Py_nb_power, fn(no_power<&quad_type>)}});
 }
 
 PyTypeObject* make_nl_type() {
@@ -368,7 +391,8 @@ PyTypeObject* make_nl_type() {
        {Py_nb_add, fn(nl_add_slot)},
        {Py_nb_subtract, fn(nl_sub_slot)},
        {Py_nb_multiply, fn(nl_mul_slot)},
-       {Py_nb_true_divide, fn(nl_div_slot)}});
+       {Py_nb_true_divide, fn(nl_div_slot)},
+       {Py_nb_power, fn(no_power<&nl_type>)}});
 }
 
 PyTypeObject* make_constraint_type() {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <new>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -34,8 +35,24 @@ int child_count(NodeKind k) noexcept {
     case NodeKind::Const: return 0;
     case NodeKind::Add:
     case NodeKind::Mul:
-    case NodeKind::Div: return 2;
+    case NodeKind::Div:
+    case NodeKind::Pow: return 2;
     default: return 1;
+  }
+}
+
+const char* function_name(NodeKind k) noexcept {
+  switch (k) {
+    case NodeKind::Sin: return "sin";
+    case NodeKind::Cos: return "cos";
+    case NodeKind::Sqrt: return "sqrt";
+    case NodeKind::Exp: return "exp";
+    case NodeKind::Log: return "log";
+    case NodeKind::Tan: return "tan";
+    case NodeKind::Atan: return "atan";
+    case NodeKind::Tanh: return "tanh";
+    case NodeKind::Abs: return "abs";
+    default: return nullptr;
   }
 }
 
@@ -215,7 +232,10 @@ uint64_t node_text_length(const NodeRef& root) {
       for (int k = 0; k < kids; ++k) stack.push_back({&node->child(k), false});
       continue;
     }
-    uint64_t total = kind == NodeKind::Sqrt ? 6 : kind == NodeKind::Neg ? 3 : 5;  // fixed characters
+    // Fixed characters: "(-" and ")", "(", an infix of three or four and ")", or name, "(" and ")".
+    const char* fname = function_name(kind);
+    uint64_t total = fname != nullptr ? std::char_traits<char>::length(fname) + 2
+                     : kind == NodeKind::Neg ? 3 : kind == NodeKind::Pow ? 6 : 5;
     for (int k = 0; k < kids; ++k) total += length_of(node->child(k));
     known[node->id()] = std::min<uint64_t>(total, uint64_t{kMaxTextLength} + 1);
   }
@@ -262,16 +282,15 @@ void append_node_text(std::string& out, const NodeRef& root) {
     }
     const int stage = f.stage++;
     if (stage == 0) {
-      switch (kind) {
-        case NodeKind::Neg: out += "(-"; break;
-        case NodeKind::Sin: out += "sin("; break;
-        case NodeKind::Cos: out += "cos("; break;
-        case NodeKind::Sqrt: out += "sqrt("; break;
-        default: out += '('; break;
+      if (kind == NodeKind::Neg) {
+        out += "(-";
+      } else {
+        if (const char* fname = function_name(kind)) out += fname;
+        out += '(';
       }
       stack.push_back({&n.child(0), 0});
     } else if (stage == 1 && child_count(kind) == 2) {
-      out += kind == NodeKind::Add ? " + " : kind == NodeKind::Mul ? " * " : " / ";
+      out += kind == NodeKind::Add ? " + " : kind == NodeKind::Mul ? " * " : kind == NodeKind::Pow ? " ** " : " / ";
       stack.push_back({&n.child(1), 0});
     } else {
       out += ')';

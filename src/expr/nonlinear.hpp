@@ -3,6 +3,7 @@
 
 #include "expr/linear.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,9 +11,13 @@
 
 namespace velmo {
 
-enum class NodeKind : uint8_t { Var = 0, Const, Neg, Add, Mul, Div, Sin, Cos, Sqrt };
+// The kinds after Sqrt are the velmo package's additions (its one-operand functions and the
+// power with a constant exponent, held as Pow(base, Const(p))). Sixteen kinds fill the four
+// bits a node header has for its kind.
+enum class NodeKind : uint8_t { Var = 0, Const, Neg, Add, Mul, Div, Sin, Cos, Sqrt, Exp, Log, Tan, Atan, Tanh, Abs, Pow };
+constexpr size_t kNodeKinds = 16;
 
-// 0 for leaves, 2 for Add, Mul and Div, 1 for the others.
+// 0 for leaves, 2 for Add, Mul, Div and Pow, 1 for the others.
 int child_count(NodeKind k) noexcept;
 
 struct NlNode;
@@ -39,7 +44,7 @@ class NodeRef {
   NodeKind kind() const noexcept;
   uint32_t var_index() const noexcept { return static_cast<uint32_t>(bits_ >> 1); }
   double value() const noexcept;             // Const only
-  const NodeRef& child(int i) const noexcept;  // Neg/Sin/Cos/Sqrt: 0; Add/Mul/Div: 0 and 1
+  const NodeRef& child(int i) const noexcept;  // one-operand kinds: 0; Add/Mul/Div/Pow: 0 and 1
   bool same_node(const NodeRef& o) const noexcept { return bits_ == o.bits_; }
   // Identity of the referenced node, for visited sets in walks over shared subtrees.
   uintptr_t id() const noexcept { return bits_; }
@@ -86,5 +91,8 @@ std::string node_text(const NodeRef& root);
 void append_nl_text(std::string& out, const NlExpr& g);
 std::string nl_text(const NlExpr& g);
 std::string nl_constraint_text(const NonlinearConstraint& c);
+
+// The name a one-operand kind prints with ("sin", "exp", ...); nullptr for the others.
+const char* function_name(NodeKind k) noexcept;
 
 }  // namespace velmo

@@ -9,6 +9,40 @@
 
 namespace velmo::py {
 
+namespace {
+
+// What the velmo package offers for the operator errors users meet when they write a product
+// or a power the operators refuse.
+const char* hint_for(ErrorCode code) noexcept {
+  switch (code) {
+    case ErrorCode::VarProduct:
+    case ErrorCode::ExprProduct:
+      return "vo.product(a, b) multiplies any two expressions (two linear ones give the expanded "
+             "QuadExpr); vo.dot(coefficients, items) and vo.quad_form(items, Q) build sums of products";
+    case ErrorCode::VarPower:
+      return "vo.power(e, p) takes any numeric exponent; vo.square(e) is power 2 of any expression";
+    case ErrorCode::QuadOperand:
+      return "vo.sum(items) adds any mix of Var, Expr, QuadExpr and NlExpr; to subtract a QuadExpr, "
+             "add its negation (q1 + (-q2)); vo.product(a, b) multiplies any two expressions";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void set_error_with_note(PyObject* type, const char* message, const char* note) noexcept {
+  PyObject* exc = PyObject_CallFunction(type, "s", message);
+  if (exc == nullptr) return;
+  // add_note exists from Python 3.11 on; on 3.10 the error goes without it.
+  if (PyObject_HasAttrString(exc, "add_note")) {
+    PyObject* r = PyObject_CallMethod(exc, "add_note", "s", note);
+    if (r == nullptr) PyErr_Clear();
+    Py_XDECREF(r);
+  }
+  PyErr_SetObject(type, exc);
+  Py_DECREF(exc);
+}
+
 void translate_exception() noexcept {
   try {
     throw;
@@ -17,7 +51,11 @@ void translate_exception() noexcept {
   } catch (const Raise& e) {
     PyErr_SetString(e.type, e.message.c_str());
   } catch (const ModelError& e) {
-    PyErr_SetString(PyExc_ValueError, error_message(e.code));
+    if (const char* hint = hint_for(e.code)) {
+      set_error_with_note(PyExc_ValueError, error_message(e.code), hint);
+    } else {
+      PyErr_SetString(PyExc_ValueError, error_message(e.code));
+    }
   } catch (const InvalidInput& e) {
     PyErr_SetString(PyExc_ValueError, e.message.c_str());
   } catch (const std::bad_alloc&) {

@@ -66,6 +66,9 @@ inline void check_status(int status) {
   if (status < 0) throw ErrorAlreadySet{};
 }
 
+// Sets `type(message)` as the Python error with `note` added to it (Python 3.11 and later).
+void set_error_with_note(PyObject* type, const char* message, const char* note) noexcept;
+
 // Sets the Python error for the exception in flight; only called from a catch block.
 void translate_exception() noexcept;
 

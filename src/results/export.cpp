@@ -329,6 +329,15 @@ class Emitter {
         case NodeKind::Sin: push({lit("vo.sin("), sub(n.child(0)), lit(")")}); break;
         case NodeKind::Cos: push({lit("vo.cos("), sub(n.child(0)), lit(")")}); break;
         case NodeKind::Sqrt: push({lit("vo.sqrt("), sub(n.child(0)), lit(")")}); break;
+        case NodeKind::Exp: push({lit("vo.exp("), sub(n.child(0)), lit(")")}); break;
+        case NodeKind::Log: push({lit("vo.log("), sub(n.child(0)), lit(")")}); break;
+        case NodeKind::Tan: push({lit("vo.tan("), sub(n.child(0)), lit(")")}); break;
+        case NodeKind::Atan: push({lit("vo.atan("), sub(n.child(0)), lit(")")}); break;
+        case NodeKind::Tanh: push({lit("vo.tanh("), sub(n.child(0)), lit(")")}); break;
+        case NodeKind::Abs: push({lit("vo.abs("), sub(n.child(0)), lit(")")}); break;
+        // Only power() builds this node, never with exponent 1 or with 2 over a linear base,
+        // so the call rebuilds the node itself.
+        case NodeKind::Pow: push({lit("vo.power("), sub(n.child(0)), lit(", "), sub(n.child(1)), lit(")")}); break;
         case NodeKind::Add: push({lit("("), sub(n.child(0)), lit(" + "), sub(n.child(1)), lit(")")}); break;
         case NodeKind::Div:
           // A number divisor would scale instead of dividing (and refuse zero): an
@@ -477,7 +486,7 @@ class Emitter {
         memo_.emplace(n->id(), Info{Kind::Num, std::nullopt, py_number(n->value()).size()});
         continue;
       }
-      const bool two = kind == NodeKind::Add || kind == NodeKind::Mul || kind == NodeKind::Div;
+      const bool two = child_count(kind) == 2;
       if (!expanded) {
         stack.push_back({n, true});
         stack.push_back({&n->child(0), false});
@@ -493,7 +502,7 @@ class Emitter {
         case NodeKind::Neg: r.kind = scaled(a.kind); break;
         case NodeKind::Add: r.kind = join(a.kind, b.kind); break;
         case NodeKind::Mul: r.kind = product_kind(a.kind, b.kind); break;
-        default: break;  // Div, Sin, Cos, Sqrt
+        default: break;  // Div, Pow and the one-operand functions
       }
       memo_.emplace(n->id(), r);
     }

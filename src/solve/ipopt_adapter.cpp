@@ -40,6 +40,11 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// The CasADi function of a one-operand node kind (casadi.fabs for abs).
+const char* casadi_function(NodeKind k) noexcept {
+  return k == NodeKind::Abs ? "fabs" : function_name(k);
+}
+
 // Builds CasADi expressions from expression trees. Every node is translated once, however
 // often it is shared, and without recursion, so deep trees cannot exhaust the stack.
 class Translator {
@@ -118,6 +123,14 @@ class Translator {
       case NodeKind::Sin: return call(sin_.get(), operand(r.child(0)).get());
       case NodeKind::Cos: return call(cos_.get(), operand(r.child(0)).get());
       case NodeKind::Sqrt: return call(sqrt_.get(), operand(r.child(0)).get());
+      case NodeKind::Pow:
+        return py::check(PyNumber_Power(operand(r.child(0)).get(), operand(r.child(1)).get(), Py_None));
+      case NodeKind::Exp:
+      case NodeKind::Log:
+      case NodeKind::Tan:
+      case NodeKind::Atan:
+      case NodeKind::Tanh:
+      case NodeKind::Abs: return call_method(casadi_, casadi_function(r.kind()), operand(r.child(0)).get());
       case NodeKind::Var: break;
     }
     return variable(r.var_index());
@@ -213,8 +226,10 @@ class LevelTranslator {
       values = call(vertcat.get(), values.get(), dm.get());
       next += static_cast<int64_t>(constants_.size());
     }
-    const NodeKind kinds[] = {NodeKind::Neg, NodeKind::Add, NodeKind::Mul, NodeKind::Div,
-                              NodeKind::Sin, NodeKind::Cos, NodeKind::Sqrt};
+    const NodeKind kinds[] = {NodeKind::Neg, NodeKind::Add,  NodeKind::Mul,  NodeKind::Div,
+                              NodeKind::Sin, NodeKind::Cos,  NodeKind::Sqrt, NodeKind::Exp,
+                              NodeKind::Log, NodeKind::Tan,  NodeKind::Atan, NodeKind::Tanh,
+                              NodeKind::Abs, NodeKind::Pow};
     for (const Level& level : levels_) {
       Ref parts = py::check(PyList_New(0));
       for (NodeKind kind : kinds) {
@@ -241,9 +256,8 @@ class LevelTranslator {
           case NodeKind::Add: r = py::check(PyNumber_Add(a.get(), b.get())); break;
           case NodeKind::Mul: r = py::check(PyNumber_Multiply(a.get(), b.get())); break;
           case NodeKind::Div: r = py::check(PyNumber_TrueDivide(a.get(), b.get())); break;
-          case NodeKind::Sin: r = call_method(casadi, "sin", a.get()); break;
-          case NodeKind::Cos: r = call_method(casadi, "cos", a.get()); break;
-          default: r = call_method(casadi, "sqrt", a.get()); break;
+          case NodeKind::Pow: r = py::check(PyNumber_Power(a.get(), b.get(), Py_None)); break;
+          default: r = call_method(casadi, casadi_function(kind), a.get()); break;
         }
         py::check_status(PyList_Append(parts.get(), r.get()));
       }
@@ -290,7 +304,7 @@ class LevelTranslator {
   std::unordered_map<uintptr_t, size_t> const_slot_;
   std::unordered_map<uintptr_t, size_t> height_;
   std::unordered_map<uintptr_t, int64_t> position_;
-  using Level = std::array<std::vector<const NodeRef*>, 9>;  // the nodes of one height, by kind
+  using Level = std::array<std::vector<const NodeRef*>, kNodeKinds>;  // the nodes of one height, by kind
   std::vector<Level> levels_;
 };
 

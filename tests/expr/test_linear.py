@@ -278,8 +278,10 @@ def test_power(xyz, make, text):
 
 @pytest.mark.parametrize("exponent", [0, 3, -1, -2, 2 ** 31 - 1, -(2 ** 31)])
 def test_power_outside_one_and_two_raises(xyz, exponent):
-    with pytest.raises(ValueError, match="^Only power of 1 or 2 supported for variables$"):
+    # The exact text; pytest's `match` would also read the note that points to velmo.power.
+    with pytest.raises(ValueError) as info:
         xyz[0] ** exponent
+    assert str(info.value) == "Only power of 1 or 2 supported for variables"
 
 
 @pytest.mark.parametrize("make", [

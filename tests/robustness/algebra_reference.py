@@ -116,7 +116,9 @@ class NonlinearConstraint:
         self.expr, self.rhs, self.sense = expr, rhs, sense
 
 
-# Nodes are tuples: ("var", i), ("const", v), ("add"|"mul"|"div", a, b), ("sin"|"cos"|"sqrt", a).
+# Nodes are tuples: ("var", i), ("const", v), ("add"|"mul"|"div"|"pow", a, b), (name, a) for a
+# one-operand function name of UNARY.
+UNARY = ("sin", "cos", "sqrt", "exp", "log", "tan", "atan", "tanh", "abs")
 def var_node(i):
     return ("var", i)
 
@@ -623,9 +625,9 @@ def node_text(node):
         return f"x{node[1]}"
     if kind == "const":
         return number_text(node[1])
-    if kind in ("sin", "cos", "sqrt"):
+    if kind in UNARY:
         return f"{kind}({node_text(node[1])})"
-    sep = {"add": " + ", "mul": " * ", "div": " / "}[kind]
+    sep = {"add": " + ", "mul": " * ", "div": " / ", "pow": " ** "}[kind]
     return f"({node_text(node[1])}{sep}{node_text(node[2])})"
 
 
@@ -694,7 +696,8 @@ class _Reader:
 
     def node(self):
         s, i = self.s, self.i
-        for fn in ("sin(", "cos(", "sqrt("):
+        # Longer names first: "tanh(" before "tan(".
+        for fn in sorted((f + "(" for f in UNARY), key=len, reverse=True):
             if s.startswith(fn, i):
                 self.i += len(fn)
                 child = self.node()
@@ -703,7 +706,7 @@ class _Reader:
         if s.startswith("(", i):
             self.i += 1
             a = self.node()
-            for sep, kind in ((" + ", "add"), (" * ", "mul"), (" / ", "div")):
+            for sep, kind in ((" + ", "add"), (" ** ", "pow"), (" * ", "mul"), (" / ", "div")):
                 if s.startswith(sep, self.i):
                     self.i += len(sep)
                     b = self.node()
@@ -731,7 +734,7 @@ def canonical_node(node):
     kind = node[0]
     if kind in ("var", "const"):
         return node
-    if kind in ("sin", "cos", "sqrt"):
+    if kind in UNARY:
         return (kind, canonical_node(node[1]))
     if kind != "add":
         return (kind, canonical_node(node[1]), canonical_node(node[2]))
@@ -826,3 +829,118 @@ def canonical(type_name_, s):
             raise ValueError(s)
         return (canonical_nl(m.group(1)), m.group(2), m.group(3))
     return canonical_nl(s)
+
+
+# ---- the velmo package's functions (velmo._ext)
+
+ERR_FINITE = "power(): the exponent must be a finite number"
+
+
+def _is_linear(k, v):
+    return k in ("var", "expr") or (k == "quad" and not v.quad) or (k == "nl" and not v.terms)
+
+
+def _linear_parts(k, v):
+    if k == "var":
+        t = TermMap()
+        t.set_term(v.index, 1.0)
+        return t, 0.0
+    if k == "expr":
+        return v.terms, v.constant
+    return v.linear, v.constant
+
+
+def _expand(ak, a, bk, b, same):
+    la, ca = _linear_parts(ak, a)
+    lb, cb = (la, ca) if same else _linear_parts(bk, b)
+    quad = []
+    if same:
+        items = list(la.items())
+        for n, (i, c) in enumerate(items):
+            quad.append((i, i, c * c))
+            for j, d in items[n + 1:]:
+                quad.append((min(i, j), max(i, j), 2.0 * c * d))
+    else:
+        quad = [(min(i, j), max(i, j), c * d) for i, c in la.items() for j, d in lb.items()]
+    linear = TermMap()
+    if cb != 0:
+        for i, c in la.items():
+            linear.add_term(i, c * cb)
+    if ca != 0:
+        for j, d in lb.items():
+            linear.add_term(j, d * ca)
+    return QuadExpr(quad, linear, ca * cb)
+
+
+def pkg_power(a, p):
+    exponent = as_number(p)
+    if exponent is None:
+        python_type_error()
+    k, v = classify(a)
+    if k == "other":
+        fail(ERR_NL)
+    if not math.isfinite(exponent):
+        fail(ERR_FINITE)
+    if exponent == 1:
+        if k == "number":
+            return Expr(TermMap(), v)
+        if k == "var":
+            return promote(k, v)
+        if k == "expr":
+            return Expr(v.terms.copy(), v.constant)
+        if k == "quad":
+            return QuadExpr(list(v.quad), v.linear.copy(), v.constant)
+        return NlExpr(list(v.terms), v.linear.copy(), v.constant)
+    if exponent == 2 and _is_linear(k, v):
+        return _expand(k, v, k, v, True)
+    return single(("pow", node_of(k, v), const_node(exponent)))
+
+
+def pkg_product(a, b):
+    ak, av = classify(a)
+    bk, bv = classify(b)
+    if ak == "other" or bk == "other":
+        fail(ERR_NL)
+    if ak == "number" and bk == "number":
+        return Expr(TermMap(), av * bv)
+    if ak == "number" or bk == "number":
+        (sk, s), (tk, t) = ((bk, bv), (ak, av)) if ak == "number" else ((ak, av), (bk, bv))
+        if sk in ("var", "expr"):
+            return linear_mul(sk, s, tk, t)
+        if sk == "quad":
+            return quad_mul(s, tk, t)
+        return nl_mul(s, tk, t)
+    if _is_linear(ak, av) and _is_linear(bk, bv):
+        return _expand(ak, av, bk, bv, False)
+    return single(("mul", node_of(ak, av), node_of(bk, bv)))
+
+
+def pkg_sum(items):
+    """velmo.sum over any iterable: the narrowest type that holds the sum."""
+    linear, constant, quad, terms, nonlinear = TermMap(), 0.0, [], [], False
+    for n, item in enumerate(items):
+        k, v = classify(item)
+        if k == "other":
+            fail(f"sum() items must be Var, Expr, QuadExpr, NlExpr, or numeric (item {n} is {type_name(v)})")
+        if k == "number":
+            constant += v
+            continue
+        lin, const = _linear_parts(k, v)
+        for i, c in lin.items():
+            linear.add_term(i, c)
+        constant += const
+        if k == "quad":
+            if nonlinear:
+                terms.extend((c, ("mul", var_node(i), var_node(j))) for i, j, c in v.quad)
+            else:
+                quad.extend(v.quad)
+        elif k == "nl" and v.terms:
+            if not nonlinear:
+                terms = [(c, ("mul", var_node(i), var_node(j))) for i, j, c in quad]
+                quad, nonlinear = [], True
+            terms.extend(v.terms)
+    if nonlinear:
+        return NlExpr(terms, linear, constant)
+    if quad:
+        return QuadExpr(quad, linear, constant)
+    return Expr(linear, constant)

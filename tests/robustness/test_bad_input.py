@@ -12,6 +12,7 @@ import math
 
 import pytest
 
+import velmo
 import velmo_opt as vo
 
 nan, inf = math.nan, math.inf
@@ -291,6 +292,37 @@ ROWS = [
     ("vo.sqrt(10 ** 400)", ValueError, E),
     ("vo.sqrt(x, x)", TypeError, None),
     ("vo.sqrt(x=x)", TypeError, names("x")),
+
+    # ---- the velmo package's functions (velmo._ext)
+    ("pkg.exp()", TypeError, names("obj")),
+    ("pkg.exp(None)", ValueError, E),
+    ("pkg.log('a')", ValueError, E),
+    ("pkg.tan([x])", ValueError, E),
+    ("pkg.atan(x <= 1)", ValueError, E),
+    ("pkg.tanh(10 ** 400)", ValueError, E),
+    ("pkg.abs(x, x)", TypeError, None),
+    ("pkg.power(x)", TypeError, names("exponent")),
+    ("pkg.power(x, None)", TypeError, names("exponent")),
+    ("pkg.power(x, '2')", TypeError, names("exponent")),
+    ("pkg.power(x, nan)", ValueError, "power(): the exponent must be a finite number"),
+    ("pkg.power(x, inf)", ValueError, "power(): the exponent must be a finite number"),
+    ("pkg.power(None, 2)", ValueError, E),
+    ("pkg.square('a')", ValueError, E),
+    ("pkg.product(x)", TypeError, names("b")),
+    ("pkg.product(x, [1])", ValueError, E),
+    ("pkg.dot([1], None)", TypeError, names("items")),
+    ("pkg.dot([1, 2], [x])", ValueError, "dot(): 2 coefficients for 1 items"),
+    ("pkg.dot([[1.0]], [x])", ValueError, "dot(): coefficients must be one-dimensional (got 2 dimensions)"),
+    ("pkg.dot(['a'], [x])", ValueError, None),
+    ("pkg.dot([nan], ['a'])", ValueError, None),
+    ("pkg.quad_form([x], None)", ValueError, None),
+    ("pkg.quad_form([x, e], [[1, 0], [0, 1]])", ValueError, "quad_form() items must be Var (item 1 is Expr)"),
+    ("pkg.quad_form([x], [[1, 0], [0, 1]])", ValueError, "quad_form(): Q must be 1 x 1 for 1 items (got 2 x 2)"),
+    ("pkg.quad_form(5, [[1]])", TypeError, names("items")),
+    ("pkg.sum(None)", TypeError, names("items")),
+    ("pkg.sum('xy')", TypeError, names("items")),
+    ("pkg.sum([x, None])", ValueError, "sum() items must be Var, Expr, QuadExpr, NlExpr, or numeric (item 1 is NoneType)"),
+    ("pkg.sum(iter([x, 10 ** 400]))", ValueError, None),
 
     # ---- expression operators (the fuzzer sweeps them; one row per refusal here)
     ("x + None", ValueError, A),
@@ -849,7 +881,7 @@ def world():
     nl_other = vo.Model()
     nl_other.variable("only")
     nl_other.add(vo.cos(far) >= 0)
-    return dict(vo=vo, m=m, x=x, y=y, e=x + y, q=x * y, g=vo.sin(x), c=x <= 1, r=m.solve(),
+    return dict(vo=vo, pkg=velmo, m=m, x=x, y=y, e=x + y, q=x * y, g=vo.sin(x), c=x <= 1, r=m.solve(),
                 unsolved=infeasible.solve(), quick=vo.minimize(x, [x >= 1]), far=far, other=other, f=Recorder(),
                 scratch=vo.Model(), cone=cone, nl=nl, nl_other=nl_other, nan=nan, inf=inf)
 

@@ -16,6 +16,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import algebra_reference as ref
+import velmo
 import velmo_opt as vo
 
 EXAMPLES = int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300"))
@@ -54,8 +55,12 @@ MODULI = [5, None, 2.0, "m", HasIndex(3)]
 BINARY = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
 COMPARE = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
            "<": operator.lt, ">": operator.gt}
-FUNCTIONS = {"sin": vo.sin, "cos": vo.cos, "sqrt": vo.sqrt}
+FUNCTIONS = {"sin": vo.sin, "cos": vo.cos, "sqrt": vo.sqrt,
+             **{name: getattr(velmo, name) for name in ("exp", "log", "tan", "atan", "tanh", "abs")}}
 EXPRESSION_TYPES = (vo.Var, vo.Expr, vo.QuadExpr, vo.NlExpr)
+# Exponents of velmo.power: any finite number; NaN, infinities and non-numbers are refused.
+PACKAGE_EXPONENTS = [1, 2, 2.5, 0, -1, 0.5, 3, -0.0, 1e300, True, np.float64(2), HasIndex(2), math.nan,
+                     math.inf, "2", None]
 
 index = st.integers(0, 63)
 steps = st.one_of(
@@ -67,6 +72,10 @@ steps = st.one_of(
     st.tuples(st.just("sum"), st.lists(index, max_size=5), st.booleans()),
     st.tuples(st.sampled_from(sorted(FUNCTIONS)), index),
     st.tuples(st.sampled_from(["minimize", "maximize"]), index),
+    st.tuples(st.just("power"), index, st.sampled_from(range(len(PACKAGE_EXPONENTS)))),
+    st.tuples(st.just("square"), index),
+    st.tuples(st.just("product"), index, index),
+    st.tuples(st.just("package_sum"), st.lists(index, max_size=5), st.sampled_from(["list", "tuple", "generator"])),
 )
 
 fuzzed = {"programs": 0, "steps": 0}
@@ -162,6 +171,25 @@ def run_program(program, prelude=()):
                 e, mod = EXPONENTS[step[2]], MODULI[step[3]]
                 real, expect = partial(pow, a, e, mod), partial(ref.power, ra, e, mod, three=True)
                 shown = f"pow({a!r}, {e!r}, {mod!r})"
+        elif op in ("power", "square"):
+            a, ra = pick(step[1])
+            operands = [a]
+            e = PACKAGE_EXPONENTS[step[2]] if op == "power" else 2
+            real = partial(velmo.power, a, e) if op == "power" else partial(velmo.square, a)
+            expect = partial(ref.pkg_power, ra, e)
+            shown = f"velmo.{op}({a!r}, {e!r})"
+        elif op == "product":
+            (a, ra), (b, rb) = pick(step[1]), pick(step[2])
+            operands = [a, b]
+            real, expect = partial(velmo.product, a, b), partial(ref.pkg_product, ra, rb)
+            shown = f"velmo.product({a!r}, {b!r})"
+        elif op == "package_sum":
+            items = [pick(i) for i in step[1]]
+            operands = [p[0] for p in items]
+            shape = {"list": list, "tuple": tuple, "generator": lambda xs: (x for x in xs)}[step[2]]
+            real = partial(lambda: velmo.sum(shape([p[0] for p in items])))
+            expect = partial(ref.pkg_sum, [p[1] for p in items])
+            shown = f"velmo.sum({step[2]} of {operands!r})"
         elif op == "sum":
             items = [pick(i) for i in step[1]]
             real_items = [p[0] for p in items]

@@ -14,6 +14,7 @@ import highspy
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import velmo
 import velmo_opt as vo
 
 EXAMPLES = max(40, int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300")) // 5)
@@ -34,7 +35,8 @@ def operand(rng, xs, depth):
     if depth <= 0 or pick < 0.3:
         return rng.choice(xs) if rng.random() < 0.7 else rng.choice(NUMBERS)
     a, b = operand(rng, xs, depth - 1), operand(rng, xs, depth - 1)
-    op = rng.choice(["+", "-", "*", "/", "sin", "cos", "sqrt", "neg", "pow"])
+    op = rng.choice(["+", "-", "*", "/", "sin", "cos", "sqrt", "neg", "pow", "exp", "log", "tan", "atan", "tanh",
+                     "abs", "power", "square", "product"])
     try:
         if op == "+":
             return a + b
@@ -48,7 +50,11 @@ def operand(rng, xs, depth):
             return -a
         if op == "pow":
             return rng.choice(xs) ** rng.choice([1, 2])
-        return getattr(vo, op)(a)
+        if op == "power":
+            return velmo.power(a, rng.choice([1, 2, 2.5, -1, 0.5, 3]))
+        if op == "product":
+            return velmo.product(a, b)
+        return getattr(velmo, op)(a)
     except (ValueError, TypeError, ArithmeticError):
         return a
 

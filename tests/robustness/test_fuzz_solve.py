@@ -16,6 +16,7 @@ import traceback
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import velmo
 import velmo_opt as vo
 
 EXAMPLES = max(1, int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300")) // 25)
@@ -32,9 +33,9 @@ model_draw = st.fixed_dictionaries({
     "kinds": st.lists(st.sampled_from(["c", "c", "i"]), min_size=1, max_size=4),
     "bounds": st.lists(st.sampled_from(BOUNDS), min_size=4, max_size=4),
     "rows": st.lists(rows, max_size=4),
-    "objective": st.tuples(linear, st.sampled_from([None, "square", "product", "sin", "sqrt"]),
+    "objective": st.tuples(linear, st.sampled_from([None, "square", "product", "sin", "sqrt", "exp", "power"]),
                            st.sampled_from([0, 3])),
-    "nonlinear": st.lists(st.tuples(st.sampled_from(["sin", "cos", "square"]), index,
+    "nonlinear": st.lists(st.tuples(st.sampled_from(["sin", "cos", "square", "atan", "abs", "log"]), index,
                                     st.sampled_from(["<=", ">="]), st.sampled_from([0.5, 2])), max_size=2),
     "cone": st.sampled_from([None, "soc", "psd"]),
     "sense": st.sampled_from(["minimize", "maximize"]),
@@ -63,17 +64,20 @@ def build(drawn):
     obj = affine(xs, terms) + constant
     x = xs[0]
     obj = {None: obj, "square": obj + x * x, "product": obj + x * xs[-1],
-           "sin": obj + vo.sin(x), "sqrt": obj + vo.sqrt(x * x + 1)}[extra]
+           "sin": obj + vo.sin(x), "sqrt": obj + vo.sqrt(x * x + 1),
+           "exp": obj + velmo.exp(x) - velmo.log(x * x + 1), "power": obj + velmo.power(velmo.square(x) + 1, 0.75)}[extra]
     getattr(m, drawn["sense"])(obj)
     for fn, i, sense, rhs in drawn["nonlinear"]:
         v = xs[i % len(xs)]
-        m.add(compare({"sin": vo.sin, "cos": vo.cos, "square": lambda a: a * a}[fn](v), sense, rhs))
+        functions = {"sin": vo.sin, "cos": vo.cos, "square": lambda a: a * a, "atan": velmo.atan, "abs": velmo.abs,
+                     "log": lambda a: velmo.log(velmo.power(a, 2) + 1)}
+        m.add(compare(functions[fn](v), sense, rhs))
     if drawn["cone"] == "soc":
         m.add_soc_cone(xs[:2] if len(xs) > 1 else [xs[0], xs[0]])
     elif drawn["cone"] == "psd":
         m.add_psd_cone((xs * 3)[:3])
     cones = drawn["cone"] is not None
-    nonlinear = extra in ("sin", "sqrt") or bool(drawn["nonlinear"])
+    nonlinear = extra in ("sin", "sqrt", "exp", "power") or bool(drawn["nonlinear"])
     return m, cones, nonlinear
 
 

@@ -417,3 +417,24 @@ def test_nonlinear_and_conic_solves_beside_a_thread_that_reads_and_extends_the_m
         assert (r.status, r.solver, c.status, c.solver) == ("optimal", "Ipopt", "optimal", "Clarabel")
         assert len(r.primals) == len(r.var_names_list) >= 60
         assert abs(c.objective - 1) <= 1e-6
+
+
+def test_package_functions_build_models_in_threads_beside_a_solve():
+    """velmo's functions (velmo._ext) make velmo_opt's objects from several threads at once."""
+    import numpy as np
+
+    import velmo
+
+    results = {}
+
+    def build_and_solve(key):
+        m = vo.Model(f"f{key}")
+        x = m.variable("x", lower=0.1, upper=3)
+        ys = m.variables("y", 50, lower=-1, upper=1)
+        m.minimize(velmo.exp(x - 1) - velmo.log(x) + velmo.sum(velmo.square(y - 0.5) for y in ys)
+                   + velmo.quad_form(ys[:10], np.eye(10)) + velmo.dot(np.ones(50), ys))
+        results[key] = m.solve().objective
+
+    errors = run_threads(*[lambda k=k: build_and_solve(k) for k in range(3)], lambda: chain_lp(200).solve())
+    assert errors == []
+    assert len(set(round(v, 6) for v in results.values())) == 1
