@@ -26,9 +26,18 @@ class Model:
     """The main Model class exposed to Python."""
     def __new__(cls, name: str | None = None) -> Model: ...
     def variable(self, name: str, lower: SupportsFloat = ..., upper: SupportsFloat = ...) -> Var:
-        """Add a continuous variable. Unbounded (free) unless ``lower`` or ``upper`` is given."""
+        """Add a continuous variable. It is free (unbounded) unless ``lower`` or ``upper`` is
+        given.
+
+        :param lower: lower bound; default minus infinity.
+        :param upper: upper bound; default plus infinity.
+        """
     def integer(self, name: str, lower: SupportsFloat = ..., upper: SupportsFloat = ...) -> Var:
-        """Add an integer variable. Unbounded unless ``lower`` or ``upper`` is given."""
+        """Add an integer variable. It is unbounded unless ``lower`` or ``upper`` is given.
+
+        :param lower: lower bound; default minus infinity.
+        :param upper: upper bound; default plus infinity.
+        """
     def binary(self, name: str) -> Var:
         """Add a binary variable (integer in [0, 1])."""
     def minimize(self, expr: _Operand) -> None:
@@ -36,7 +45,11 @@ class Model:
     def maximize(self, expr: _Operand) -> None:
         """Set the objective to maximize. Accepts Var, Expr, QuadExpr, NlExpr or a number."""
     def add(self, constraint: Constraint, name: str | None = None) -> None:
-        """Add a constraint built by a comparison (``x + y <= 4``), with an optional name."""
+        """Add a constraint built by a comparison (``x + y <= 4``).
+
+        :param name: the name diagnostics and exports show; default ``c0``, ``c1``, ... by
+            position (``unnamed`` in some texts).
+        """
     def add_soc_cone(self, vars: Sequence[Var]) -> int:
         """Require ``vars[0] >= ||(vars[1], vars[2], ...)||_2``; returns the cone's index."""
     def add_psd_cone(self, entries: Sequence[Var]) -> int:
@@ -45,13 +58,21 @@ class Model:
     def variables(
         self, prefix: str, count: SupportsIndex, lower: SupportsFloat = ..., upper: SupportsFloat = ...
     ) -> list[Var]:
-        """Batch-add continuous variables named ``prefix_0``, ``prefix_1``, ..."""
+        """Batch-add ``count`` continuous variables named ``prefix_0``, ``prefix_1``, ...
+
+        :param lower: lower bound; default minus infinity.
+        :param upper: upper bound; default plus infinity.
+        """
     def integers(
         self, prefix: str, count: SupportsIndex, lower: SupportsFloat = ..., upper: SupportsFloat = ...
     ) -> list[Var]:
-        """Batch-add integer variables."""
+        """Batch-add ``count`` integer variables named ``prefix_0``, ``prefix_1``, ...
+
+        :param lower: lower bound; default minus infinity.
+        :param upper: upper bound; default plus infinity.
+        """
     def binaries(self, prefix: str, count: SupportsIndex) -> list[Var]:
-        """Batch-add binary variables."""
+        """Batch-add ``count`` binary variables named ``prefix_0``, ``prefix_1``, ..."""
     def solve(
         self,
         *,
@@ -321,6 +342,7 @@ def minimize(
 
     OSQP for a quadratic objective, Ipopt when anything is nonlinear, HiGHS otherwise.
 
+    :param constraints: the constraints; default none.
     :param verbose: let the solver print its log.
     :param time_limit: seconds; default no limit.
     """
@@ -333,6 +355,7 @@ def maximize(
 ) -> Result:
     """Solve a maximization problem in one line; as :func:`minimize`.
 
+    :param constraints: the constraints; default none.
     :param verbose: let the solver print its log.
     :param time_limit: seconds; default no limit.
     """
