@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import ast
 import re
+from dataclasses import dataclass
 from pathlib import Path
 
 from docutils import nodes
@@ -22,6 +23,12 @@ from sphinx.util.docutils import SphinxDirective
 logger = logging.getLogger(__name__)
 
 _PARAM = re.compile(r"^:param (\w+):")
+
+
+@dataclass
+class _Stub:
+    aliases: dict[str, ast.expr]  # private aliases (``_Bounds = ...``), shown expanded
+    classes: set[str]  # class names, to tell forward references from Literal texts
 
 
 def _aliases(tree: ast.Module) -> dict[str, ast.expr]:
@@ -36,8 +43,9 @@ def _aliases(tree: ast.Module) -> dict[str, ast.expr]:
 
 
 class _Expand(ast.NodeTransformer):
-    def __init__(self, aliases: dict[str, ast.expr]):
-        self.aliases = aliases
+    def __init__(self, stub: _Stub):
+        self.aliases = stub.aliases
+        self.classes = stub.classes
 
     def visit_Name(self, node: ast.Name) -> ast.AST:
         if node.id in self.aliases:
@@ -47,16 +55,16 @@ class _Expand(ast.NodeTransformer):
         return node
 
     def visit_Constant(self, node: ast.Constant) -> ast.AST:
-        # Forward references ("Var") read as plain names.
-        if isinstance(node.value, str) and node.value.isidentifier():
+        # Forward references ("Var") read as plain names; Literal texts keep their quotes.
+        if isinstance(node.value, str) and node.value in self.classes:
             return ast.Name(id=node.value, ctx=ast.Load())
         return node
 
 
-def _text(node: ast.expr | None, aliases: dict[str, ast.expr]) -> str:
+def _text(node: ast.expr | None, stub: _Stub) -> str:
     if node is None:
         return ""
-    return ast.unparse(_Expand(aliases).visit(ast.parse(ast.unparse(node), mode="eval").body))
+    return ast.unparse(_Expand(stub).visit(ast.parse(ast.unparse(node), mode="eval").body))
 
 
 def _params(fn: ast.FunctionDef) -> list[tuple[ast.arg, ast.expr | None, str]]:
@@ -73,7 +81,7 @@ def _params(fn: ast.FunctionDef) -> list[tuple[ast.arg, ast.expr | None, str]]:
     return out
 
 
-def _signature(fn: ast.FunctionDef, aliases: dict[str, ast.expr], method: bool) -> str:
+def _signature(fn: ast.FunctionDef, stub: _Stub, method: bool) -> str:
     parts: list[str] = []
     params = _params(fn)
     if method and params and params[0][0].arg in ("self", "cls"):
@@ -87,13 +95,13 @@ def _signature(fn: ast.FunctionDef, aliases: dict[str, ast.expr], method: bool) 
         star_written = star_written or kind == "star"
         piece = prefix + arg.arg
         if arg.annotation is not None:
-            piece += ": " + _text(arg.annotation, aliases)
+            piece += ": " + _text(arg.annotation, stub)
         if default is not None:
             piece += " = " + ast.unparse(default)
         parts.append(piece)
     text = "(" + ", ".join(parts) + ")"
     if fn.returns is not None:
-        text += " -> " + _text(fn.returns, aliases)
+        text += " -> " + _text(fn.returns, stub)
     return text
 
 
@@ -102,7 +110,7 @@ def _documented_options(fn: ast.FunctionDef) -> list[tuple[ast.arg, ast.expr | N
     return [(arg, d) for arg, d, kind in _params(fn) if kind == "kw" or (kind == "pos" and d is not None)]
 
 
-def _docstring_lines(fn: ast.FunctionDef, aliases: dict[str, ast.expr], where: str) -> list[str]:
+def _docstring_lines(fn: ast.FunctionDef, stub: _Stub, where: str) -> list[str]:
     doc = ast.get_docstring(fn) or ""
     if not doc:
         logger.warning("velmo-api: %s has no docstring in the stubs", where)
@@ -118,7 +126,7 @@ def _docstring_lines(fn: ast.FunctionDef, aliases: dict[str, ast.expr], where: s
         if m and m.group(1) in params:
             annotation, default = params[m.group(1)]
             if annotation is not None:
-                out.append(f":type {m.group(1)}: ``{_text(annotation, aliases)}``")
+                out.append(f":type {m.group(1)}: ``{_text(annotation, stub)}``")
             if default is not None and not (isinstance(default, ast.Constant) and default.value is Ellipsis):
                 default_text = f" Default: ``{ast.unparse(default)}``."
         out.append(line)
@@ -143,16 +151,18 @@ def _indent(lines: list[str], by: str) -> list[str]:
     return [by + line if line else "" for line in lines]
 
 
-def render(stub: Path) -> tuple[list[str], list[str]]:
-    """rST for every public class and function of `stub`, and the names documented."""
-    tree = ast.parse(stub.read_text(encoding="utf-8"))
-    aliases = _aliases(tree)
+def render(path: Path) -> tuple[list[str], list[str]]:
+    """rST for every public class and function of the stub at `path`, and the names documented."""
+    tree = ast.parse(path.read_text(encoding="utf-8"))
+    stub = _Stub(_aliases(tree), {n.name for n in tree.body if isinstance(n, ast.ClassDef)})
     lines: list[str] = []
     names: list[str] = []
     for node in tree.body:
         if isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
             names.append(node.name)
-            lines += [f".. py:class:: {node.name}", ""]
+            ctor = next((i for i in node.body if isinstance(i, ast.FunctionDef) and i.name in ("__new__", "__init__")), None)
+            signature = _signature(ctor, stub, method=True).split(" -> ")[0] if ctor else ""
+            lines += [f".. py:class:: {node.name}{signature}", ""]
             doc = ast.get_docstring(node)
             if doc:
                 lines += _indent(doc.splitlines(), "   ") + [""]
@@ -161,17 +171,17 @@ def render(stub: Path) -> tuple[list[str], list[str]]:
                     continue
                 where = f"{node.name}.{item.name}"
                 if _is_property(item):
-                    lines += [f"   .. py:property:: {item.name}", f"      :type: {_text(item.returns, aliases)}", ""]
+                    lines += [f"   .. py:property:: {item.name}", f"      :type: {_text(item.returns, stub)}", ""]
                 else:
-                    lines += [f"   .. py:method:: {item.name}{_signature(item, aliases, method=True)}"]
+                    lines += [f"   .. py:method:: {item.name}{_signature(item, stub, method=True)}"]
                     if _is_static(item):
                         lines.append("      :staticmethod:")
                     lines.append("")
-                lines += _indent(_docstring_lines(item, aliases, where), "      ") + [""]
+                lines += _indent(_docstring_lines(item, stub, where), "      ") + [""]
         elif isinstance(node, ast.FunctionDef) and not node.name.startswith("_"):
             names.append(node.name)
-            lines += [f".. py:function:: {node.name}{_signature(node, aliases, method=False)}", ""]
-            lines += _indent(_docstring_lines(node, aliases, node.name), "   ") + [""]
+            lines += [f".. py:function:: {node.name}{_signature(node, stub, method=False)}", ""]
+            lines += _indent(_docstring_lines(node, stub, node.name), "   ") + [""]
     return lines, names
 
 
@@ -181,6 +191,7 @@ class VelmoApi(SphinxDirective):
     def run(self):
         stub = (Path(self.env.srcdir) / self.arguments[0]).resolve()
         self.env.note_dependency(str(stub))
+        self.env.note_dependency(__file__)  # a change of this generator re-renders the page too
         lines, names = render(stub)
         if not hasattr(self.env, "velmo_api_names"):
             self.env.velmo_api_names = {}
