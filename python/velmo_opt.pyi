@@ -439,7 +439,8 @@ def solve_cmaes(
 
     ``variant="simple"`` is an isotropic strategy with a success-rule step size, quick on
     smooth bowls; ``variant="full"`` is CMA-ES with covariance adaptation and cumulative step
-    size, the strongest of the black-box optimisers.
+    size, the strongest of the black-box optimisers. (The module's one-line docstring,
+    "Solve using CMA-ES (simplified).", describes the default variant only.)
 
     :param pop_size: offspring per generation; default (or 0) 4 + floor(3 ln n), at least 5
         (simple) or 4 (full).
@@ -473,7 +474,9 @@ def pareto_frontier(
     With a ``method``, or by default NSGA-II for three objectives and NSGA-III for more:
     the first non-dominated front as dicts with ``x``, ``objectives``, ``rank`` and
     ``crowding``.
-    Option values that do not convert fall back to their defaults.
+    Option values that do not convert fall back to their defaults. (``help()`` shows the
+    module's one-line docstring, which says "epsilon-constraint method": no epsilon
+    constraints are used, the two modes above are the whole method.)
 
     :param n_points: weights in the sweep; also sets the NSGA default population.
     :param seed: seed of the run's random numbers.
@@ -517,7 +520,8 @@ def solve_parallel_de(
     seed: SupportsIndex = 42,
 ) -> BlackBoxResult:
     """Differential evolution with a larger default population (15 per dimension), F 0.8,
-    CR 0.9 and the stall stop at 1e-8; it runs serially, like :func:`solve_de`.
+    CR 0.9 and the stall stop at 1e-8; it runs serially, like :func:`solve_de`, despite its
+    name. For evaluations side by side use :func:`solve_cmaes` with an ``executor``.
 
     :param pop_size: population; default 15 per dimension (0 gives 10 per dimension).
     :param max_generations: generation budget.
