@@ -14,8 +14,8 @@ EXAMPLES = sorted((pathlib.Path(__file__).parent.parent / "examples").glob("*.py
 @pytest.mark.parametrize("script", EXAMPLES, ids=lambda p: p.name)
 def test_example_runs(script, tmp_path):
     args = [sys.executable, str(script)]
-    if script.name == "pareto_front.py":
-        args.append(str(tmp_path / "front.png"))  # not into the checkout
+    if script.name in ("pareto_front.py", "convergence.py"):
+        args.append(str(tmp_path / "picture.png"))  # not into the checkout
     done = subprocess.run(args, cwd=tmp_path, capture_output=True, text=True, timeout=300,
                           env={**os.environ, "MPLBACKEND": "Agg"})
     assert done.returncode == 0, done.stderr[-3000:]
