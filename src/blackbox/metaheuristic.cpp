@@ -1,6 +1,8 @@
 // Shared black-box helpers, the engines and the stochastic solve built on differential evolution.
 #include "blackbox/metaheuristic.hpp"
 
+#include "blackbox/run_control.hpp"
+
 #include "expr/number_text.hpp"
 
 #include <algorithm>
@@ -88,16 +90,18 @@ void check_room(uint64_t count, size_t n) {
 
 // ---- particle swarm
 
-SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& box, const PsoSettings& settings,
-                         SolverRng& rng) {
+SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& search_box,
+                         const PsoSettings& settings, SolverRng& rng, const RunControl* control) {
   constexpr double kInertia = 0.7298;
   constexpr double kCognitive = 1.49618;
   constexpr double kSocial = 1.49618;
-  const size_t n = box.dim();
+  const size_t n = search_box.dim();
   const uint64_t swarm = settings.swarm_size;
   if (n == 0) refuse_empty_box("particle swarm");
   if (swarm == 0) throw std::invalid_argument("pop_size must give at least one particle");
   check_room(swarm, n);
+  Run run(objective, search_box, control);
+  const SearchBox& box = run.box();
 
   const size_t cells = static_cast<size_t>(swarm) * n;
   std::vector<double> pos(cells);
@@ -113,20 +117,25 @@ SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& box, const Pso
       vel[k * n + j] = (rng.uniform() - 0.5) * (box.upper[j] - box.lower[j]) * 0.1;
     }
   }
-  std::vector<double> best_values(static_cast<size_t>(swarm));
-  for (uint64_t k = 0; k < swarm; ++k) best_values[k] = objective(row(pos, k));
+  run.start_point(row(pos, 0));  // after every draw, so the others do not shift
+  std::vector<Score> best_scores(static_cast<size_t>(swarm));
+  const uint64_t first_count = std::min(swarm, run.remaining());
+  for (uint64_t k = 0; k < first_count; ++k) best_scores[k] = run.evaluate(row(pos, k));
   std::vector<double> best_pos = pos;
 
   SolverOutcome out;
-  out.evaluations = swarm;
-  const size_t first = best_index(best_values);
+  out.evaluations = first_count;
+  const size_t first = best_index(std::span<const Score>(best_scores).first(first_count));
   std::span<const double> first_point = row(pos, first);
   out.x.assign(first_point.begin(), first_point.end());
-  out.objective = best_values[first];
+  out.objective = best_scores[first].value;
+  out.violation = best_scores[first].violation;
   out.history.push_back(out.objective);
 
-  for (uint64_t t = 0; t < settings.max_iterations; ++t) {
-    for (uint64_t i = 0; i < swarm; ++i) {
+  std::optional<StopReason> early = run.stop_before_loop();
+  if (early) out.stop = *early;
+  for (uint64_t t = 0; !early && t < settings.max_iterations; ++t) {
+    for (uint64_t i = 0; i < swarm && !run.exhausted(); ++i) {
       std::span<double> x = row(pos, i);
       std::span<double> v = row(vel, i);
       std::span<const double> own = row(best_pos, i);
@@ -138,53 +147,64 @@ SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& box, const Pso
         x[j] = x[j] + v[j];
       }
       clamp_to_box(x, box);  // the velocity keeps pointing where the particle was heading
-      const double value = objective(x);
+      const Score score = run.evaluate(x);
       ++out.evaluations;
-      if (improves(best_values[i], value)) {
+      if (improves(best_scores[i], score)) {
         std::copy(x.begin(), x.end(), row(best_pos, i).begin());
-        best_values[i] = value;
+        best_scores[i] = score;
         // Updated at once, so later particles of this iteration already follow it.
-        if (improves(out.objective, value)) {
+        if (improves(Score{out.objective, out.violation}, score)) {
           out.x.assign(x.begin(), x.end());
-          out.objective = value;
+          out.objective = score.value;
+          out.violation = score.violation;
         }
       }
     }
     out.history.push_back(out.objective);
-    if (history_stalled(out.history, settings.tol)) {
-      out.converged = true;
-      break;
-    }
+    if (run.end_generation(out, history_stalled(out.history, settings.tol))) break;
   }
   out.iterations = out.history.size();
+  run.finish(out);
   return out;
 }
 
 // ---- simulated annealing
 
-SolverOutcome sa_engine(ObjectiveRef objective, const SearchBox& box, const SaSettings& settings,
-                        SolverRng& rng) {
+SolverOutcome sa_engine(ObjectiveRef objective, const SearchBox& search_box,
+                        const SaSettings& settings, SolverRng& rng, const RunControl* control) {
   constexpr double kFloor = 1e-8;
-  const size_t n = box.dim();
+  const size_t n = search_box.dim();
+  Run run(objective, search_box, control);
+  const SearchBox& box = run.box();
+  // Constraints enter annealing as a penalty: the violation added to the objective. Without
+  // constraints nothing is added (0.0 would turn a -0.0 value into +0.0).
+  auto penalised = [&](Score s) { return run.constrained() ? s.value + s.violation : s.value; };
   std::vector<double> current(n);
   random_point(rng, box, current);
-  double current_value = objective(current);
+  run.start_point(current);
+  Score current_score = run.evaluate(current);
+  double current_value = penalised(current_score);
 
   SolverOutcome out;
   out.evaluations = 1;
   out.x = current;
-  out.objective = current_value;
+  out.objective = current_score.value;
+  out.violation = current_score.violation;
+  double best_value = current_value;
   out.history.push_back(out.objective);
 
   double temperature = settings.temp_init;
   std::vector<double> candidate(n);
-  for (uint64_t k = 0; k < settings.max_iterations; ++k) {
+  std::optional<StopReason> early = run.stop_before_loop();
+  if (early) out.stop = *early;
+  for (uint64_t k = 0; !early && k < settings.max_iterations; ++k) {
     // The step does not shrink with the temperature; only the acceptance does.
     for (size_t j = 0; j < n; ++j) {
       candidate[j] = current[j] + (box.upper[j] - box.lower[j]) * 0.1 * rng.normal();
     }
     clamp_to_box(candidate, box);
-    const double value = objective(candidate);
+    const Score score = run.evaluate(candidate);
+    const double value = penalised(score);
     ++out.evaluations;
 
     bool accept;
@@ -198,17 +218,21 @@ SolverOutcome sa_engine(ObjectiveRef objective, const SearchBox& box, const SaSe
     if (accept) {
       current.swap(candidate);
       current_value = value;
-      if (improves(out.objective, value)) {
+      if (improves(best_value, value)) {
         out.x = current;
-        out.objective = value;
+        out.objective = score.value;
+        out.violation = score.violation;
+        best_value = value;
       }
     }
     temperature = temperature * settings.cooling_rate;
     out.history.push_back(out.objective);
-    if (temperature < kFloor) break;
+    if (run.end_generation(out, temperature < kFloor)) break;
   }
   out.converged = temperature < kFloor;
+  if (out.converged) out.stop = StopReason::converged;
   out.iterations = out.history.size();
+  run.finish(out);
   return out;
 }
 
@@ -219,20 +243,18 @@ uint64_t default_offspring(size_t n) noexcept {
 }
 
 namespace {
-// The generation's lambda candidates (made already) into values, one by one or as a batch.
-void evaluate_generation(ObjectiveRef objective, CandidateBatch* batch, std::span<const double> points,
-                         size_t n, std::span<double> values) {
-  if (batch != nullptr) {
-    batch->evaluate(points, n, values);
-    return;
-  }
-  for (size_t k = 0; k < values.size(); ++k) values[k] = objective(points.subspan(k * n, n));
+// Whether a selected candidate counts as a success against the best so far (within 1e-12 of it
+// when both are feasible; by the feasibility rules otherwise).
+bool succeeds(Score candidate, Score best) noexcept {
+  if (candidate.violation == 0.0 && best.violation == 0.0) return candidate.value < best.value + 1e-12;
+  return !score_less(best, candidate);
 }
 }  // namespace
 
-SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
-                               const EsSettings& settings, SolverRng& rng, CandidateBatch* batch) {
-  const size_t n = box.dim();
+SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& search_box,
+                               const EsSettings& settings, SolverRng& rng, CandidateBatch* batch,
+                               const RunControl* control) {
+  const size_t n = search_box.dim();
   const uint64_t lambda = settings.lambda;
   if (lambda < 2) {
     throw std::invalid_argument("pop_size must be 0 (the default size) or at least 2, got " +
@@ -240,22 +262,29 @@ SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
                                 ": the simple variant recombines the better half of the offspring");
   }
   check_room(lambda, n);
+  Run run(objective, search_box, control);
+  const SearchBox& box = run.box();
   const uint64_t mu = lambda / 2;
 
   // Everything is allocated before the first call, so a population too large fails cleanly.
   std::vector<double> points(static_cast<size_t>(lambda) * n);
-  std::vector<double> values(static_cast<size_t>(lambda));
+  std::vector<Score> scores(static_cast<size_t>(lambda));
   std::vector<size_t> order(static_cast<size_t>(lambda));
   std::vector<double> mean(n);
   for (size_t j = 0; j < n; ++j) mean[j] = (box.lower[j] + box.upper[j]) * 0.5;
+  run.start_point(mean);
   SolverOutcome out;
-  out.objective = objective(mean);
+  const Score start = run.evaluate(mean);
+  out.objective = start.value;
+  out.violation = start.violation;
   out.evaluations = 1;
   out.x = mean;
   out.history.push_back(out.objective);
   double sigma = settings.sigma;
 
-  for (uint64_t g = 0; g < settings.max_generations; ++g) {
+  std::optional<StopReason> early = run.stop_before_loop();
+  if (early) out.stop = *early;
+  for (uint64_t g = 0; !early && g < settings.max_generations; ++g) {
     for (uint64_t k = 0; k < lambda; ++k) {
       std::span<double> x = std::span<double>(points).subspan(k * n, n);
       for (size_t j = 0; j < n; ++j) {
@@ -263,36 +292,40 @@ SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
       }
       clamp_to_box(x, box);
     }
-    evaluate_generation(objective, batch, points, n, values);
-    out.evaluations += lambda;
+    // A generation the budget cuts short evaluates its first candidates and ends the run.
+    const uint64_t count = std::min(lambda, run.remaining());
+    run.evaluate_all(points, n, std::span<Score>(scores).first(count), batch);
+    out.evaluations += count;
+    order.resize(count);
     for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-    sort_by_value(order, values);
-    if (improves(out.objective, values[order[0]])) {
+    sort_by_score(order, scores);
+    if (improves(Score{out.objective, out.violation}, scores[order[0]])) {
       std::span<const double> top = std::span<const double>(points).subspan(order[0] * n, n);
       out.x.assign(top.begin(), top.end());
-      out.objective = values[order[0]];
+      out.objective = scores[order[0]].value;
+      out.violation = scores[order[0]].violation;
     }
-    const double divisor = static_cast<double>(mu);
-    for (size_t j = 0; j < n; ++j) {
-      double sum = 0.0;
-      for (uint64_t k = 0; k < mu; ++k) sum += points[order[k] * n + j] / divisor;
-      mean[j] = sum;
+    if (count == lambda) {
+      const double divisor = static_cast<double>(mu);
+      for (size_t j = 0; j < n; ++j) {
+        double sum = 0.0;
+        for (uint64_t k = 0; k < mu; ++k) sum += points[order[k] * n + j] / divisor;
+        mean[j] = sum;
+      }
+      uint64_t successes = 0;
+      for (uint64_t k = 0; k < mu; ++k) {
+        if (succeeds(scores[order[k]], Score{out.objective, out.violation})) ++successes;
+      }
+      const double rate = static_cast<double>(successes) / divisor;
+      sigma = rate > 0.2 ? sigma * 1.05 : sigma * 0.95;
+      if (sigma < 1e-12) sigma = 1e-12;
+      if (sigma > 1.0) sigma = 1.0;
     }
-    uint64_t successes = 0;
-    for (uint64_t k = 0; k < mu; ++k) {
-      if (values[order[k]] < out.objective + 1e-12) ++successes;
-    }
-    const double rate = static_cast<double>(successes) / divisor;
-    sigma = rate > 0.2 ? sigma * 1.05 : sigma * 0.95;
-    if (sigma < 1e-12) sigma = 1e-12;
-    if (sigma > 1.0) sigma = 1.0;
     out.history.push_back(out.objective);
-    if (sigma < settings.tol) {
-      out.converged = true;
-      break;
-    }
+    if (run.end_generation(out, count == lambda && sigma < settings.tol)) break;
   }
   out.iterations = out.history.size();
+  run.finish(out);
   return out;
 }
 
@@ -350,9 +383,10 @@ void jacobi_eigen(std::span<double> a, size_t n, std::span<double> vectors) {
   }
 }
 
-SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double sigma0,
-                           uint64_t lambda_option, uint64_t max_generations, double tol,
-                           uint64_t seed, uint64_t evaluations_before, CandidateBatch* batch) {
+SolverOutcome cmaes_engine(Run& run, double sigma0, uint64_t lambda_option,
+                           uint64_t max_generations, double tol, uint64_t seed,
+                           uint64_t evaluations_before, CandidateBatch* batch) {
+  const SearchBox& box = run.box();
   const size_t n = box.dim();
   const uint64_t lambda =
       std::max<uint64_t>(4, lambda_option != 0 ? lambda_option : default_offspring(n));
@@ -396,7 +430,7 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
   std::vector<double> axes(n, 1.0);
   const size_t cells = static_cast<size_t>(lambda) * n;
   std::vector<double> xs(cells), zs(cells), ys(cells);
-  std::vector<double> values(static_cast<size_t>(lambda));
+  std::vector<Score> scores(static_cast<size_t>(lambda));
   std::vector<size_t> order(static_cast<size_t>(lambda));
   std::vector<double> scaled(n), new_mean(n), y_w(n), z_w(n), work(n * n);
   uint64_t since_eigen = 0;
@@ -404,14 +438,19 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
   SolverRng rng(seed);
   std::vector<double> mean(n);
   for (size_t j = 0; j < n; ++j) mean[j] = (box.lower[j] + box.upper[j]) * 0.5;
+  run.start_point(mean);
   SolverOutcome out;
-  out.objective = objective(mean);
+  const Score start = run.evaluate(mean);
+  out.objective = start.value;
+  out.violation = start.violation;
   uint64_t evaluations = evaluations_before + 1;
   out.x = mean;
   out.history.push_back(out.objective);
   double sigma = sigma0;
 
-  for (uint64_t g = 0; g < max_generations; ++g) {
+  std::optional<StopReason> early = run.stop_before_loop();
+  if (early) out.stop = *early;
+  for (uint64_t g = 0; !early && g < max_generations; ++g) {
     for (uint64_t k = 0; k < lambda; ++k) {
       double* z = zs.data() + k * n;
       double* y = ys.data() + k * n;
@@ -426,13 +465,22 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
       }
       clamp_to_box(x, box);
     }
-    evaluate_generation(objective, batch, xs, n, values);
-    evaluations += lambda;
+    // A generation the budget cuts short evaluates its first candidates and ends the run.
+    const uint64_t count = std::min(lambda, run.remaining());
+    run.evaluate_all(xs, n, std::span<Score>(scores).first(count), batch);
+    evaluations += count;
+    order.resize(count);
     for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-    sort_by_value(order, values);
-    if (improves(out.objective, values[order[0]])) {
+    sort_by_score(order, scores);
+    if (improves(Score{out.objective, out.violation}, scores[order[0]])) {
       out.x.assign(xs.data() + order[0] * n, xs.data() + order[0] * n + n);
-      out.objective = values[order[0]];
+      out.objective = scores[order[0]].value;
+      out.violation = scores[order[0]].violation;
+    }
+    if (count < lambda) {
+      out.history.push_back(out.objective);
+      run.end_generation(out, false);
+      break;
     }
 
     for (size_t j = 0; j < n; ++j) {
@@ -499,11 +547,12 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
 
     double widest = 0.0;
     for (double d : axes) widest = std::max(widest, d);
-    if (widest * sigma < tol || out.objective < tol ||
-        (out.history.size() > 20 && window_range(out.history, 20) < tol * 0.001 && sigma < 1e-6)) {
-      out.converged = true;
-      break;
-    }
+    // The value target counts only for a feasible best.
+    const bool reached = out.violation == 0.0 && out.objective < tol;
+    const bool done =
+        widest * sigma < tol || reached ||
+        (out.history.size() > 20 && window_range(out.history, 20) < tol * 0.001 && sigma < 1e-6);
+    if (run.end_generation(out, done)) break;
   }
   out.evaluations = evaluations;
   out.iterations = out.history.size();
@@ -511,26 +560,50 @@ SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double 
 }
 
 SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
-                             const CmaesSettings& settings, CandidateBatch* batch) {
+                             const CmaesSettings& settings, CandidateBatch* batch,
+                             const RunControl* control) {
+  Run run(objective, box, control);  // one budget, clock and observer for all the runs
   if (settings.restarts == 0) {
-    return cmaes_engine(objective, box, settings.sigma, settings.pop_size, settings.max_generations,
-                        settings.tol, settings.seed, 0, batch);
+    SolverOutcome out = cmaes_engine(run, settings.sigma, settings.pop_size,
+                                     settings.max_generations, settings.tol, settings.seed, 0, batch);
+    run.finish(out);
+    return out;
   }
   const uint64_t lambda0 = std::max<uint64_t>(
       4, settings.pop_size != 0 ? settings.pop_size : default_offspring(box.dim()));
   SolverOutcome kept;
   uint64_t evaluations = 0;
   for (uint64_t r = 0; r <= settings.restarts; ++r) {
+    if (r > 0) {
+      // A budget spent exactly by a converged run leaves no room for another start.
+      if (const std::optional<StopReason> early = run.stop_before_loop()) {
+        kept.stop = *early;
+        kept.converged = false;
+        kept.evaluations = evaluations;
+        break;
+      }
+    }
     if (r >= 64 || lambda0 > (std::numeric_limits<uint64_t>::max() >> r)) {
       throw std::length_error("population too large");  // lambda0 * 2^r does not fit
     }
-    SolverOutcome run = cmaes_engine(objective, box, settings.sigma, lambda0 << r,
-                                     settings.max_generations, settings.tol,
-                                     settings.seed + 7919 * r, evaluations, batch);
-    evaluations = run.evaluations;
-    if (r == 0 || improves(kept.objective, run.objective)) kept = std::move(run);
-    if (kept.objective < settings.tol) break;
+    SolverOutcome one = cmaes_engine(run, settings.sigma, lambda0 << r, settings.max_generations,
+                                     settings.tol, settings.seed + 7919 * r, evaluations, batch);
+    evaluations = one.evaluations;
+    const StopReason stop = one.stop;
+    if (r == 0 || improves(Score{kept.objective, kept.violation}, Score{one.objective, one.violation})) {
+      kept = std::move(one);
+    }
+    if (kept.violation == 0.0 && kept.objective < settings.tol) break;
+    // A spent budget, the time limit or the caller's request ends the whole schedule.
+    if (stop == StopReason::max_evals || stop == StopReason::time_limit ||
+        stop == StopReason::callback) {
+      kept.stop = stop;
+      kept.converged = false;
+      kept.evaluations = evaluations;
+      break;
+    }
   }
+  run.finish(kept);
   return kept;
 }
 
@@ -575,9 +648,9 @@ SolverOutcome portfolio(ObjectiveRef objective, const SearchBox& box, uint64_t m
 
 // ---- differential evolution
 
-SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& box, const DeSettings& settings,
-                        SolverRng& rng) {
-  const size_t n = box.dim();
+SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& search_box,
+                        const DeSettings& settings, SolverRng& rng, const RunControl* control) {
+  const size_t n = search_box.dim();
   const uint64_t np = settings.pop_size;
   if (n == 0) refuse_empty_box("differential evolution");
   if (np < 4) {
@@ -586,26 +659,34 @@ SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& box, const DeSe
                                 ": each trial needs three donors distinct from its target");
   }
   check_room(np, n);
+  Run run(objective, search_box, control);
+  const SearchBox& box = run.box();
 
   std::vector<double> pop(static_cast<size_t>(np) * n);
-  std::vector<double> values(static_cast<size_t>(np));
+  std::vector<Score> scores(static_cast<size_t>(np));
   auto individual = [&](uint64_t k) { return std::span<double>(pop).subspan(k * n, n); };
 
-  // All points are drawn before the first evaluation.
+  // All points are drawn before the first evaluation; a start point takes the first place
+  // without shifting the draws of the others.
   for (uint64_t k = 0; k < np; ++k) random_point(rng, box, individual(k));
-  for (uint64_t k = 0; k < np; ++k) values[k] = objective(individual(k));
+  run.start_point(individual(0));
+  const uint64_t first_count = std::min(np, run.remaining());
+  for (uint64_t k = 0; k < first_count; ++k) scores[k] = run.evaluate(individual(k));
 
   SolverOutcome out;
-  out.evaluations = np;
-  const size_t first = best_index(values);
+  out.evaluations = first_count;
+  const size_t first = best_index(std::span<const Score>(scores).first(first_count));
   std::span<const double> first_point = individual(first);
   out.x.assign(first_point.begin(), first_point.end());
-  out.objective = values[first];
+  out.objective = scores[first].value;
+  out.violation = scores[first].violation;
   out.history.push_back(out.objective);
 
+  std::optional<StopReason> early = run.stop_before_loop();
+  if (early) out.stop = *early;
   std::vector<double> trial(n);
-  for (uint64_t g = 0; g < settings.max_generations; ++g) {
-    for (uint64_t i = 0; i < np; ++i) {
+  for (uint64_t g = 0; !early && g < settings.max_generations; ++g) {
+    for (uint64_t i = 0; i < np && !run.exhausted(); ++i) {
       uint64_t r1;
       do r1 = rng.index_below(np); while (r1 == i);
       uint64_t r2;
@@ -625,25 +706,24 @@ SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& box, const DeSe
       }
       clamp_to_box(trial, box);
 
-      const double value = objective(trial);
+      const Score score = run.evaluate(trial);
       ++out.evaluations;
       // Ties are accepted so the population keeps moving on plateaus.
-      if (no_worse(values[i], value)) {
+      if (no_worse(scores[i], score)) {
         std::copy(trial.begin(), trial.end(), individual(i).begin());
-        values[i] = value;
-        if (improves(out.objective, value)) {
+        scores[i] = score;
+        if (improves(Score{out.objective, out.violation}, score)) {
           out.x = trial;
-          out.objective = value;
+          out.objective = score.value;
+          out.violation = score.violation;
         }
       }
     }
     out.history.push_back(out.objective);
-    if (history_stalled(out.history, settings.tol)) {
-      out.converged = true;
-      break;
-    }
+    if (run.end_generation(out, history_stalled(out.history, settings.tol))) break;
   }
   out.iterations = out.history.size();
+  run.finish(out);
   return out;
 }
 
@@ -696,7 +776,7 @@ double scenario_mean(ScenarioTerms& terms, std::span<const double> weights,
 
 SolverOutcome stochastic_engine(ScenarioTerms& terms, std::span<const double> weights,
                                 const SearchBox& box, const StochasticSettings& settings,
-                                SolverRng& rng) {
+                                SolverRng& rng, const RunControl* control) {
   if (terms.count() == 0) throw std::invalid_argument("scenarios must not be empty");
   if (!weights.empty() && weights.size() != terms.count()) {
     throw std::invalid_argument("one weight per scenario is needed");
@@ -705,7 +785,7 @@ SolverOutcome stochastic_engine(ScenarioTerms& terms, std::span<const double> we
   de.pop_size = settings.pop_size;
   de.max_generations = settings.max_generations;
   auto expected = [&](std::span<const double> x) { return scenario_mean(terms, weights, x); };
-  return de_engine(expected, box, de, rng);
+  return de_engine(expected, box, de, rng, control);
 }
 
 }  // namespace velmo::blackbox
