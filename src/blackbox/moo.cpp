@@ -544,9 +544,9 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
     if (batch == nullptr) {
       for (size_t k = first; k < last; ++k) {
         std::span<const double> x = run.prepare(pop.point(k));
+        pop.violation[k] = run.violation_at(x);  // first, as in single-objective runs
         std::span<double> f = pop.values(k);
         for (size_t j = 0; j < m; ++j) f[j] = objectives[j](x);
-        pop.violation[k] = run.violation_at(x);
       }
       return;
     }
@@ -559,8 +559,8 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
     for (size_t k = first; k < last; ++k) {
       batch_points.push_back(std::span<const double>(rounded).subspan((k - first) * n, n));
     }
-    batch->evaluate(batch_points, pop.f_range(first, last));
     for (size_t k = first; k < last; ++k) pop.violation[k] = run.violation_at(batch_points[k - first]);
+    batch->evaluate(batch_points, pop.f_range(first, last));
   };
   // The first front's objective vectors, for the observer.
   std::vector<double> front_values;

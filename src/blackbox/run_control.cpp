@@ -77,8 +77,10 @@ Score Run::evaluate(std::span<const double> x) {
   const std::span<const double> point = prepare(x);
   ++evaluations_;
   Score s;
-  s.value = objective_(point);
+  // Constraints first: a constraint function that cannot answer at all fails the call before
+  // the objective has run.
   if (control_.constraints != nullptr) s.violation = control_.constraints->violation(point);
+  s.value = objective_(point);
   return s;
 }
 
@@ -96,15 +98,15 @@ void Run::evaluate_all(std::span<const double> points, size_t n, std::span<Score
     for (size_t k = 0; k < count; ++k) round(std::span<double>(rounded).subspan(k * n, n));
     sent = rounded;
   }
-  std::vector<double> values(count);
-  batch->evaluate(sent, n, values);
-  evaluations_ += count;
   for (size_t k = 0; k < count; ++k) {
-    scores[k].value = values[k];
     scores[k].violation = control_.constraints != nullptr
                               ? control_.constraints->violation(sent.subspan(k * n, n))
                               : 0.0;
   }
+  std::vector<double> values(count);
+  batch->evaluate(sent, n, values);
+  evaluations_ += count;
+  for (size_t k = 0; k < count; ++k) scores[k].value = values[k];
 }
 
 bool Run::time_up() const {

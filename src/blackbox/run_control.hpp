@@ -107,10 +107,10 @@ class Run {
   // Rounds the integer coordinates of x (half away from zero, kept in the box).
   void round(std::span<double> x) const noexcept;
 
-  // The objective and the violation at x (integer coordinates rounded first); one evaluation.
+  // The violation and the objective at x (integer coordinates rounded first); one evaluation.
   Score evaluate(std::span<const double> x);
   // scores[k] for points[k*n .. k*n+n), k < scores.size(): through `batch` when given (the
-  // objective values side by side, then the violations in order), else one by one.
+  // violations in order, then the objective values side by side), else one by one.
   void evaluate_all(std::span<const double> points, size_t n, std::span<Score> scores,
                     CandidateBatch* batch);
 
