@@ -41,10 +41,10 @@ uint64_t positive_count(PyObject* o, const char* fname, const char* key) {
     Ref zero = py::check(PyLong_FromLong(0));
     const int not_positive = PyObject_RichCompareBool(o, zero.get(), Py_LE);
     if (not_positive < 0) throw py::ErrorAlreadySet{};
-    if (not_positive) raise_value(fname, std::string(key) + " must be a positive integer");
+    if (not_positive) raise_value(fname, std::string("argument '") + key + "' must be a positive integer");
   }
   const uint64_t v = py::to_u64(o, fname, key);
-  if (v == 0) raise_value(fname, std::string(key) + " must be a positive integer");
+  if (v == 0) raise_value(fname, std::string("argument '") + key + "' must be a positive integer");
   return v;
 }
 
@@ -104,8 +104,8 @@ double PyConstraints::violation(std::span<const double> x) {
   const Py_ssize_t count = static_cast<Py_ssize_t>(values.size());
   if (!count_) count_ = count;
   if (*count_ != count) {
-    raise_value(fname_, "constraints returned " + std::to_string(count) + " values, but " +
-                            std::to_string(*count_) + " at its first call");
+    raise_value(fname_, "argument 'constraints' returned " + std::to_string(count) +
+                            " values, but " + std::to_string(*count_) + " at its first call");
   }
   double total = 0.0;
   for (double g : values) {
@@ -121,13 +121,13 @@ RunOptions::RunOptions(PyObject* kwargs, const char* fname, const blackbox::Sear
   if (PyObject* v = given(kwargs, "x0")) {
     control_.x0 = float_items(v, fname, "x0");
     if (control_.x0.size() != n) {
-      raise_value(fname, "x0 has " + std::to_string(control_.x0.size()) + " coordinates, the bounds " +
-                             std::to_string(n));
+      raise_value(fname, "argument 'x0' must have one coordinate per pair of bounds, " +
+                             std::to_string(n) + ", not " + std::to_string(control_.x0.size()));
     }
     for (size_t i = 0; i < n; ++i) {
       const double xi = control_.x0[i];
       if (!(box.lower[i] <= xi && xi <= box.upper[i])) {
-        raise_value(fname, "x0[" + std::to_string(i) + "] lies outside its bounds");
+        raise_value(fname, "argument 'x0': coordinate " + std::to_string(i) + " lies outside its bounds");
       }
     }
     any_ = true;
@@ -138,7 +138,7 @@ RunOptions::RunOptions(PyObject* kwargs, const char* fname, const blackbox::Sear
   }
   if (PyObject* v = given(kwargs, "time_limit")) {
     const double t = py::to_real(v, fname, "time_limit");
-    if (!(t > 0.0)) raise_value(fname, "time_limit must be a positive number of seconds");
+    if (!(t > 0.0)) raise_value(fname, "argument 'time_limit' must be a positive number of seconds");
     control_.time_limit = t;
     any_ = true;
   }
@@ -150,8 +150,8 @@ RunOptions::RunOptions(PyObject* kwargs, const char* fname, const blackbox::Sear
   if (PyObject* v = given(kwargs, "integrality")) {
     const std::vector<Ref> flags = py::to_object_list(v, fname, "integrality");
     if (flags.size() != n) {
-      raise_value(fname, "integrality has " + std::to_string(flags.size()) + " entries, the bounds " +
-                             std::to_string(n));
+      raise_value(fname, "argument 'integrality' must have one entry per pair of bounds, " +
+                             std::to_string(n) + ", not " + std::to_string(flags.size()));
     }
     control_.integral.reserve(n);
     for (const Ref& f : flags) {
@@ -160,7 +160,12 @@ RunOptions::RunOptions(PyObject* kwargs, const char* fname, const blackbox::Sear
       if (truth < 0) throw py::ErrorAlreadySet{};
       control_.integral.push_back(static_cast<char>(truth));
     }
-    blackbox::integral_box(box, control_.integral);  // refuses bounds that hold no integer
+    for (size_t i = 0; i < n; ++i) {
+      if (control_.integral[i] && !(std::ceil(box.lower[i]) <= std::floor(box.upper[i]))) {
+        raise_value(fname, "argument 'integrality': the bounds of coordinate " + std::to_string(i) +
+                               " hold no integer");
+      }
+    }
     any_ = true;
   }
   if (PyObject* v = given(kwargs, "constraints")) {

@@ -239,7 +239,7 @@ def test_nowhere_feasible_reports_the_least_violation():
 
 def test_constraints_answering_a_different_length_fail_the_run():
     f = Counted(sphere)
-    with pytest.raises(ValueError, match="constraints returned 2 values, but 1 at its first call"):
+    with pytest.raises(ValueError, match="argument 'constraints' returned 2 values, but 1 at its first call"):
         vo.solve_de(f, BOX, constraints=lambda x: [0.0] * (1 + (len(f.points) > 0)))
 
 
