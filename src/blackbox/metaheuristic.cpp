@@ -603,6 +603,8 @@ SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
       break;
     }
   }
+  // Under a budget the count is what the budget counts: every call of every run made.
+  if (control != nullptr && control->max_evals != kNoEvalLimit) kept.evaluations = run.evaluations();
   run.finish(kept);
   return kept;
 }
