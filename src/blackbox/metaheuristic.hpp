@@ -129,6 +129,10 @@ size_t best_index(std::span<const double> values) noexcept;
 // Sorts `order` (indices into `values`) by value_less, keeping equal values in index order.
 void sort_by_value(std::vector<size_t>& order, std::span<const double> values);
 
+// Throws std::length_error, before anything is allocated or evaluated, when `count` points of
+// n coordinates cannot be held in memory (the binding reports it as MemoryError).
+void check_room(uint64_t count, size_t n);
+
 // A non-negative double's integer part as an unsigned count; negative values and NaN give 0,
 // values beyond the range saturate (a plain cast of those is undefined).
 uint64_t truncate_to_count(double v) noexcept;

@@ -253,6 +253,7 @@ def _build_probe(out_dir):
                     "-I", os.path.join(root, "src"), os.path.join(root, "tests", "native", "core_probe.cpp"),
                     os.path.join(root, "src", "blackbox", "metaheuristic.cpp"),
                     os.path.join(root, "src", "blackbox", "run_control.cpp"),
+                    os.path.join(root, "src", "blackbox", "evolution_strategies.cpp"),
                     os.path.join(root, "src", "expr", "number_text.cpp"), "-o", path], check=True)
     return path
 
