@@ -287,6 +287,13 @@ class BlackBoxResult:
     @property
     def history(self) -> list[float]:
         """The best value after each generation or iteration."""
+    @property
+    def message(self) -> str:
+        """Why the run ended: ``"converged"``, ``"max_generations"``, ``"max_evals"``,
+        ``"time_limit"`` or ``"callback"``."""
+    @property
+    def constraint_violation(self) -> float:
+        """Total violation of ``constraints`` at ``x`` (sum of positive parts); 0.0 when feasible."""
 
 @final
 class PersistentHighs:
@@ -382,6 +389,12 @@ def solve_de(
     cr: SupportsFloat = 0.9,
     seed: SupportsIndex = 42,
     tol: SupportsFloat = 1e-8,
+    x0: Sequence[SupportsFloat] | None = None,
+    max_evals: SupportsIndex | None = None,
+    time_limit: SupportsFloat | None = None,
+    callback: Callable[[dict[str, Any]], Any] | None = None,
+    integrality: Sequence[bool] | None = None,
+    constraints: Callable[[list[float]], Sequence[SupportsFloat]] | None = None,
 ) -> BlackBoxResult:
     """Minimise ``obj_func(list_of_floats)`` over a box by differential evolution
     (rand/1/bin).
@@ -393,6 +406,17 @@ def solve_de(
     :param seed: seed of the run's random numbers; a seed replays the run exactly.
     :param tol: stop once the best value has moved less than this over ten generations;
         0 runs the whole budget.
+    :param x0: a start point inside the box (replaces the first member of the initial
+        population, or is the start point or initial mean).
+    :param max_evals: never more than this many objective calls.
+    :param time_limit: seconds; the run ends at the first generation or iteration
+        boundary after it.
+    :param callback: called after each generation or iteration with a dict
+        (``"generation"``, ``"evaluations"``, ``"best_x"``, ``"best_value"``); returning ``True`` ends the run, its exceptions propagate.
+    :param integrality: n bools; marked coordinates are rounded half away from zero before
+        every evaluation and in the result.
+    :param constraints: ``g(x) -> floats``, feasible when every value is <= 0; compared by
+        the feasibility rules (feasible beats infeasible, then objective, then violation).
     """
 def solve_pso(
     obj_func: _Objective,
@@ -402,6 +426,12 @@ def solve_pso(
     max_iterations: SupportsIndex = 1000,
     seed: SupportsIndex = 42,
     tol: SupportsFloat = 1e-8,
+    x0: Sequence[SupportsFloat] | None = None,
+    max_evals: SupportsIndex | None = None,
+    time_limit: SupportsFloat | None = None,
+    callback: Callable[[dict[str, Any]], Any] | None = None,
+    integrality: Sequence[bool] | None = None,
+    constraints: Callable[[list[float]], Sequence[SupportsFloat]] | None = None,
 ) -> BlackBoxResult:
     """Minimise over a box with a global-best particle swarm (constriction coefficients).
 
@@ -409,6 +439,17 @@ def solve_pso(
     :param max_iterations: iteration budget.
     :param seed: seed of the run's random numbers.
     :param tol: stop once the best value has moved less than this over ten iterations.
+    :param x0: a start point inside the box (replaces the first member of the initial
+        population, or is the start point or initial mean).
+    :param max_evals: never more than this many objective calls.
+    :param time_limit: seconds; the run ends at the first generation or iteration
+        boundary after it.
+    :param callback: called after each generation or iteration with a dict
+        (``"generation"``, ``"evaluations"``, ``"best_x"``, ``"best_value"``); returning ``True`` ends the run, its exceptions propagate.
+    :param integrality: n bools; marked coordinates are rounded half away from zero before
+        every evaluation and in the result.
+    :param constraints: ``g(x) -> floats``, feasible when every value is <= 0; compared by
+        the feasibility rules (feasible beats infeasible, then objective, then violation).
     """
 def solve_sa(
     obj_func: _Objective,
@@ -418,6 +459,12 @@ def solve_sa(
     seed: SupportsIndex = 42,
     temp_init: SupportsFloat = 100.0,
     cooling_rate: SupportsFloat = 0.999,
+    x0: Sequence[SupportsFloat] | None = None,
+    max_evals: SupportsIndex | None = None,
+    time_limit: SupportsFloat | None = None,
+    callback: Callable[[dict[str, Any]], Any] | None = None,
+    integrality: Sequence[bool] | None = None,
+    constraints: Callable[[list[float]], Sequence[SupportsFloat]] | None = None,
 ) -> BlackBoxResult:
     """Minimise over a box by simulated annealing from one random start (Gaussian steps of a
     tenth of the box width, geometric cooling; stops below temperature 1e-8).
@@ -426,6 +473,17 @@ def solve_sa(
     :param seed: seed of the run's random numbers.
     :param temp_init: starting temperature.
     :param cooling_rate: factor applied to the temperature after each step.
+    :param x0: a start point inside the box (replaces the first member of the initial
+        population, or is the start point or initial mean).
+    :param max_evals: never more than this many objective calls.
+    :param time_limit: seconds; the run ends at the first generation or iteration
+        boundary after it.
+    :param callback: called after each generation or iteration with a dict
+        (``"generation"``, ``"evaluations"``, ``"best_x"``, ``"best_value"``); returning ``True`` ends the run, its exceptions propagate.
+    :param integrality: n bools; marked coordinates are rounded half away from zero before
+        every evaluation and in the result.
+    :param constraints: ``g(x) -> floats``, feasible when every value is <= 0; compared by
+        a penalty of the total violation added to the objective.
     """
 def solve_cmaes(
     obj_func: _Objective,
@@ -439,6 +497,12 @@ def solve_cmaes(
     variant: Literal["simple", "full"] = "simple",
     restarts: SupportsIndex = 0,
     executor: _Executor | None = None,
+    x0: Sequence[SupportsFloat] | None = None,
+    max_evals: SupportsIndex | None = None,
+    time_limit: SupportsFloat | None = None,
+    callback: Callable[[dict[str, Any]], Any] | None = None,
+    integrality: Sequence[bool] | None = None,
+    constraints: Callable[[list[float]], Sequence[SupportsFloat]] | None = None,
 ) -> BlackBoxResult:
     """Minimise over a box with an evolution strategy.
 
@@ -459,6 +523,17 @@ def solve_cmaes(
         until a run gets below ``tol``.
     :param executor: evaluate each generation's candidates through ``executor.submit``; the
         answer is the serial run's, bit for bit.
+    :param x0: a start point inside the box (replaces the first member of the initial
+        population, or is the start point or initial mean).
+    :param max_evals: never more than this many objective calls.
+    :param time_limit: seconds; the run ends at the first generation or iteration
+        boundary after it.
+    :param callback: called after each generation or iteration with a dict
+        (``"generation"``, ``"evaluations"``, ``"best_x"``, ``"best_value"``); returning ``True`` ends the run, its exceptions propagate.
+    :param integrality: n bools; marked coordinates are rounded half away from zero before
+        every evaluation and in the result.
+    :param constraints: ``g(x) -> floats``, feasible when every value is <= 0; compared by
+        the feasibility rules (feasible beats infeasible, then objective, then violation).
     """
 def pareto_frontier(
     objectives: Sequence[_Objective],
@@ -471,6 +546,12 @@ def pareto_frontier(
     generations: SupportsIndex = 250,
     das_dennis_divisions: SupportsIndex = 12,
     executor: _Executor | None = None,
+    x0: Sequence[SupportsFloat] | None = None,
+    max_evals: SupportsIndex | None = None,
+    time_limit: SupportsFloat | None = None,
+    callback: Callable[[dict[str, Any]], Any] | None = None,
+    integrality: Sequence[bool] | None = None,
+    constraints: Callable[[list[float]], Sequence[SupportsFloat]] | None = None,
 ) -> list[dict[str, Any]]:
     """Approximate the Pareto front of several objectives (all minimised) over a box.
 
@@ -491,6 +572,17 @@ def pareto_frontier(
     :param das_dennis_divisions: NSGA-III reference lattice divisions.
     :param executor: NSGA modes: evaluate each generation's offspring through
         ``executor.submit``.
+    :param x0: NSGA modes: a start point inside the box (replaces the first member of the initial
+        population, or is the start point or initial mean).
+    :param max_evals: NSGA modes: never more than this many points evaluated (each calls every objective).
+    :param time_limit: NSGA modes: seconds; the run ends at the first generation or iteration
+        boundary after it.
+    :param callback: NSGA modes: called after each generation or iteration with a dict
+        (``"generation"``, ``"evaluations"``, ``"front"``); returning ``True`` ends the run, its exceptions propagate.
+    :param integrality: NSGA modes: n bools; marked coordinates are rounded half away from zero before
+        every evaluation and in the result.
+    :param constraints: NSGA modes: ``g(x) -> floats``, feasible when every value is <= 0; compared by
+        constraint domination.
     """
 def stochastic_solve(
     scenario_func: Callable[[list[float], Any], SupportsFloat],
@@ -501,6 +593,12 @@ def stochastic_solve(
     seed: SupportsIndex = 42,
     pop_size: SupportsIndex = ...,
     executor: _Executor | None = None,
+    x0: Sequence[SupportsFloat] | None = None,
+    max_evals: SupportsIndex | None = None,
+    time_limit: SupportsFloat | None = None,
+    callback: Callable[[dict[str, Any]], Any] | None = None,
+    integrality: Sequence[bool] | None = None,
+    constraints: Callable[[list[float]], Sequence[SupportsFloat]] | None = None,
 ) -> BlackBoxResult:
     """Minimise the expected value of ``scenario_func(x, scenario)`` over the scenarios by
     differential evolution. Mappings with a numeric ``"probability"`` weigh by it.
@@ -509,6 +607,17 @@ def stochastic_solve(
     :param seed: seed of the run's random numbers.
     :param pop_size: population; default (or 0) 10 per dimension.
     :param executor: evaluate the scenario calls of one point through ``executor.submit``.
+    :param x0: a start point inside the box (replaces the first member of the initial
+        population, or is the start point or initial mean).
+    :param max_evals: never more than this many points evaluated.
+    :param time_limit: seconds; the run ends at the first generation or iteration
+        boundary after it.
+    :param callback: called after each generation or iteration with a dict
+        (``"generation"``, ``"evaluations"``, ``"best_x"``, ``"best_value"``); returning ``True`` ends the run, its exceptions propagate.
+    :param integrality: n bools; marked coordinates are rounded half away from zero before
+        every evaluation and in the result.
+    :param constraints: ``g(x) -> floats``, feasible when every value is <= 0; compared by
+        the feasibility rules (feasible beats infeasible, then objective, then violation).
     """
 def solve_portfolio(obj_func: _Objective, bounds: _Bounds, max_evals: SupportsIndex = 5000) -> BlackBoxResult:
     """Run differential evolution, the swarm, the simple strategy and annealing in turn with
@@ -523,6 +632,12 @@ def solve_parallel_de(
     pop_size: SupportsIndex = ...,
     max_generations: SupportsIndex = 1000,
     seed: SupportsIndex = 42,
+    x0: Sequence[SupportsFloat] | None = None,
+    max_evals: SupportsIndex | None = None,
+    time_limit: SupportsFloat | None = None,
+    callback: Callable[[dict[str, Any]], Any] | None = None,
+    integrality: Sequence[bool] | None = None,
+    constraints: Callable[[list[float]], Sequence[SupportsFloat]] | None = None,
 ) -> BlackBoxResult:
     """Differential evolution with a larger default population (15 per dimension), F 0.8,
     CR 0.9 and the stall stop at 1e-8; it runs serially, like :func:`solve_de`, despite its
@@ -531,6 +646,17 @@ def solve_parallel_de(
     :param pop_size: population; default 15 per dimension (0 gives 10 per dimension).
     :param max_generations: generation budget.
     :param seed: seed of the run's random numbers.
+    :param x0: a start point inside the box (replaces the first member of the initial
+        population, or is the start point or initial mean).
+    :param max_evals: never more than this many objective calls.
+    :param time_limit: seconds; the run ends at the first generation or iteration
+        boundary after it.
+    :param callback: called after each generation or iteration with a dict
+        (``"generation"``, ``"evaluations"``, ``"best_x"``, ``"best_value"``); returning ``True`` ends the run, its exceptions propagate.
+    :param integrality: n bools; marked coordinates are rounded half away from zero before
+        every evaluation and in the result.
+    :param constraints: ``g(x) -> floats``, feasible when every value is <= 0; compared by
+        the feasibility rules (feasible beats infeasible, then objective, then violation).
     """
 def solve_admm(
     subproblems: Sequence[Callable[[float, list[float]], Sequence[SupportsFloat]]],

@@ -13,6 +13,7 @@ returns the operation to repeat. Later additions to the module add their rows th
 
 import argparse
 import gc
+import itertools
 import math
 import os
 import sys
@@ -690,6 +691,37 @@ def blackbox_engine_failures():
     return op
 
 
+def steered_runs():
+    """Every steering option on every engine that takes it, and their error paths."""
+    box = [(-1, 1), (0, 3)]
+    steer = dict(x0=[0.5, 1.0], max_evals=40, time_limit=60.0, integrality=[False, True],
+                 constraints=lambda x: [x[0] - x[1]], callback=lambda d: d["generation"] == 3)
+    failing = dict(constraints=lambda x: 1 / 0, callback=lambda d: None, max_evals=30)
+
+    def op():
+        for run in (vo.solve_de, vo.solve_parallel_de, vo.solve_pso, vo.solve_sa, vo.solve_cmaes):
+            for options in (steer, failing):
+                r = run(sphere, box, **options)
+                r.message, r.constraint_violation, r.x, repr(r)
+        vo.solve_cmaes(sphere, box, variant="full", restarts=1, **steer)
+        vo.stochastic_solve(lambda x, s: sphere(x), box, [1, 2], **steer)
+        front = vo.pareto_frontier([sphere, lambda x: x[0]], box, method="nsga2", pop_size=6, generations=5,
+                                   **steer)
+        front[0]["constraint_violation"]
+        raises(vo.solve_de, sphere, box, x0=[5, 5])
+        raises(vo.solve_de, sphere, box, x0=[0.0])
+        raises(vo.solve_pso, sphere, box, max_evals=-1)
+        raises(vo.solve_sa, sphere, box, time_limit=-1.0)
+        raises(vo.solve_cmaes, sphere, box, callback=3)
+        raises(vo.solve_cmaes, sphere, box, constraints="g")
+        raises(vo.solve_de, sphere, box, integrality=[True])
+        calls = itertools.count()
+        raises(vo.solve_de, sphere, box, constraints=lambda x: [0.0] * (1 + (next(calls) > 0)))
+        raises_any(vo.solve_de, sphere, box, callback=bad_objective)
+        raises(vo.pareto_frontier, [sphere, sphere], box, max_evals=5)
+    return op
+
+
 PATHS = [
     ("expr: linear arithmetic", expr_linear),
     ("expr: quadratic arithmetic", expr_quadratic),
@@ -737,6 +769,7 @@ PATHS = [
     ("blackbox: pareto_frontier failures and errors", pareto_failures),
     ("blackbox: pso, sa, cmaes, portfolio", blackbox_engines),
     ("blackbox: engine failures, interrupts and errors", blackbox_engine_failures),
+    ("blackbox: x0, budgets, callback, integers, constraints", steered_runs),
 ]
 
 

@@ -3,6 +3,7 @@
 #include "blackbox/blackbox_types.hpp"
 
 #include "blackbox/executor.hpp"
+#include "blackbox/run_options.hpp"
 
 #include "expr/number_text.hpp"
 #include "module/args.hpp"
@@ -171,6 +172,12 @@ PyObject* get_evaluations(PyObject* self, void*) {
 }
 PyObject* get_converged(PyObject* self, void*) { return PyBool_FromLong(outcome_of(self).converged); }
 PyObject* get_history(PyObject* self, void*) { return py::new_float_list(outcome_of(self).history); }
+PyObject* get_message(PyObject* self, void*) {
+  return PyUnicode_FromString(blackbox::stop_text(outcome_of(self).stop));
+}
+PyObject* get_violation(PyObject* self, void*) {
+  return PyFloat_FromDouble(outcome_of(self).violation);
+}
 
 PyGetSetDef result_getset[] = {
     {"x", get_x, nullptr, nullptr, nullptr},
@@ -179,6 +186,9 @@ PyGetSetDef result_getset[] = {
     {"evaluations", get_evaluations, nullptr, nullptr, nullptr},
     {"converged", get_converged, nullptr, nullptr, nullptr},
     {"history", get_history, nullptr, nullptr, nullptr},
+    // Ours: why the run ended, and the total constraint violation of x (0.0 when feasible).
+    {"message", get_message, nullptr, const_cast<char*>("Why the run ended: \"converged\", \"max_generations\", \"max_evals\", \"time_limit\" or \"callback\"."), nullptr},
+    {"constraint_violation", get_violation, nullptr, const_cast<char*>("Sum of the positive parts of constraints(x); 0.0 for a feasible x."), nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
 void* fn(auto f) { return reinterpret_cast<void*>(f); }
@@ -221,10 +231,12 @@ PyObject* run_de(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, boo
     if (!parallel) settings.cr = call.option<double>("cr").value_or(0.9);
     const uint64_t seed = call.option<uint64_t>("seed").value_or(42);
     if (!parallel) settings.tol = call.option<double>("tol").value_or(1e-8);
+    const RunOptions steering(call.kwargs, call.args.fname(), call.box);
 
     blackbox::SolverRng rng(seed);
 
-    return make_result(blackbox::de_engine(call.objective(), call.box, settings, rng)).release();
+    return make_result(blackbox::de_engine(call.objective(), call.box, settings, rng, steering.control()))
+        .release();
   });
 }
 
@@ -245,8 +257,10 @@ PyObject* solve_pso(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     settings.max_iterations = call.option<uint64_t>("max_iterations").value_or(1000);
     const uint64_t seed = call.option<uint64_t>("seed").value_or(42);
     settings.tol = call.option<double>("tol").value_or(1e-8);
+    const RunOptions steering(call.kwargs, call.args.fname(), call.box);
     blackbox::SolverRng rng(seed);
-    return make_result(blackbox::pso_engine(call.objective(), call.box, settings, rng)).release();
+    return make_result(blackbox::pso_engine(call.objective(), call.box, settings, rng, steering.control()))
+        .release();
   });
 }
 
@@ -258,8 +272,10 @@ PyObject* solve_sa(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     const uint64_t seed = call.option<uint64_t>("seed").value_or(42);
     settings.temp_init = call.option<double>("temp_init").value_or(100.0);
     settings.cooling_rate = call.option<double>("cooling_rate").value_or(0.999);
+    const RunOptions steering(call.kwargs, call.args.fname(), call.box);
     blackbox::SolverRng rng(seed);
-    return make_result(blackbox::sa_engine(call.objective(), call.box, settings, rng)).release();
+    return make_result(blackbox::sa_engine(call.objective(), call.box, settings, rng, steering.control()))
+        .release();
   });
 }
 
@@ -301,12 +317,15 @@ PyObject* solve_cmaes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     settings.tol = call.option<double>("tol").value_or(1e-8);
     std::string variant = call.option<std::string>("variant").value_or("simple");
     settings.restarts = call.option<uint64_t>("restarts").value_or(0);
+    const RunOptions steering(call.kwargs, call.args.fname(), call.box);
     // ASCII lower-casing is enough: no other character lower-cases to a letter of "full".
     for (char& c : variant) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     if (variant == "full") {
-      return make_result(blackbox::cmaes_restarts(call.objective(), call.box, settings, candidates)).release();
+      return make_result(blackbox::cmaes_restarts(call.objective(), call.box, settings, candidates,
+                                                  steering.control()))
+          .release();
     }
     blackbox::EsSettings es;
     const uint64_t rule = std::max<uint64_t>(5, blackbox::default_offspring(call.box.dim()));
@@ -315,7 +334,9 @@ PyObject* solve_cmaes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     es.sigma = settings.sigma;
     es.tol = settings.tol;
     blackbox::SolverRng rng(settings.seed);
-    return make_result(blackbox::simple_es_engine(call.objective(), call.box, es, rng, candidates)).release();
+    return make_result(blackbox::simple_es_engine(call.objective(), call.box, es, rng, candidates,
+                                                  steering.control()))
+        .release();
   });
 }
 

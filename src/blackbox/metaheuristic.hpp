@@ -46,6 +46,9 @@ struct SearchBox {
   size_t dim() const noexcept { return lower.size(); }
 };
 
+// Why a run ended (run_control.hpp gives the texts).
+enum class StopReason : uint8_t { max_generations, converged, max_evals, time_limit, callback };
+
 struct SolverOutcome {
   std::vector<double> x;
   std::vector<double> history;  // best value at the start and after each iteration
@@ -53,7 +56,12 @@ struct SolverOutcome {
   uint64_t iterations = 0;  // history length
   uint64_t evaluations = 0;
   bool converged = false;
+  StopReason stop = StopReason::max_generations;
+  double violation = 0.0;  // total constraint violation of x (0 without constraints)
 };
+
+// Steering options of a run (run_control.hpp); a null pointer means none.
+struct RunControl;
 
 // A non-owning reference to the objective: one indirect call per evaluation and no
 // allocation, so an engine can run any callable (a Python function through the binding, or
@@ -121,6 +129,10 @@ size_t best_index(std::span<const double> values) noexcept;
 // Sorts `order` (indices into `values`) by value_less, keeping equal values in index order.
 void sort_by_value(std::vector<size_t>& order, std::span<const double> values);
 
+// Throws std::length_error, before anything is allocated or evaluated, when `count` points of
+// n coordinates cannot be held in memory (the binding reports it as MemoryError).
+void check_room(uint64_t count, size_t n);
+
 // A non-negative double's integer part as an unsigned count; negative values and NaN give 0,
 // values beyond the range saturate (a plain cast of those is undefined).
 uint64_t truncate_to_count(double v) noexcept;
@@ -135,7 +147,7 @@ struct PsoSettings {
 // std::invalid_argument, before any objective call, when the box is empty (there would be no
 // particle to pick a best from) or the swarm is empty.
 SolverOutcome pso_engine(ObjectiveRef objective, const SearchBox& box, const PsoSettings& settings,
-                         SolverRng& rng);
+                         SolverRng& rng, const RunControl* control = nullptr);
 
 struct SaSettings {
   uint64_t max_iterations = 10000;
@@ -146,7 +158,7 @@ struct SaSettings {
 // Simulated annealing from one random start: Gaussian steps of a tenth of the box width,
 // Metropolis acceptance, geometric cooling, stop once the temperature drops below 1e-8.
 SolverOutcome sa_engine(ObjectiveRef objective, const SearchBox& box, const SaSettings& settings,
-                        SolverRng& rng);
+                        SolverRng& rng, const RunControl* control = nullptr);
 
 // The default offspring count of the evolution strategies, 4 + floor(3 ln n) (n = 0 and 1 give 4).
 uint64_t default_offspring(size_t n) noexcept;
@@ -174,7 +186,8 @@ struct EsSettings {
 // std::invalid_argument before any objective call when lambda < 2 (no parent to recombine).
 // With `batch`, each generation's candidates go to it instead of to `objective` one by one.
 SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& box,
-                               const EsSettings& settings, SolverRng& rng, CandidateBatch* batch = nullptr);
+                               const EsSettings& settings, SolverRng& rng, CandidateBatch* batch = nullptr,
+                               const RunControl* control = nullptr);
 
 struct CmaesSettings {
   uint64_t pop_size = 0;  // lambda; 0 means 4 + floor(3 ln n); at least 4 in any case
@@ -185,15 +198,19 @@ struct CmaesSettings {
   uint64_t seed = 42;
 };
 
-// One run of covariance-matrix adaptation from the box centre; its generator is seeded with
-// `seed` and its evaluation count starts at `evaluations_before`.
-SolverOutcome cmaes_engine(ObjectiveRef objective, const SearchBox& box, double sigma0,
-                           uint64_t lambda_option, uint64_t max_generations, double tol,
-                           uint64_t seed, uint64_t evaluations_before, CandidateBatch* batch = nullptr);
+class Run;
+
+// One run of covariance-matrix adaptation from the box centre (or the run's start point); its
+// generator is seeded with `seed` and its evaluation count starts at `evaluations_before`.
+// `run` carries the box, the budgets and the evaluation of points across restarts.
+SolverOutcome cmaes_engine(Run& run, double sigma0, uint64_t lambda_option,
+                           uint64_t max_generations, double tol, uint64_t seed,
+                           uint64_t evaluations_before, CandidateBatch* batch = nullptr);
 
 // cmaes_engine with the restart schedule: the outcome of the best run (the first on ties).
 SolverOutcome cmaes_restarts(ObjectiveRef objective, const SearchBox& box,
-                             const CmaesSettings& settings, CandidateBatch* batch = nullptr);
+                             const CmaesSettings& settings, CandidateBatch* batch = nullptr,
+                             const RunControl* control = nullptr);
 
 // Eigendecomposition of the exactly symmetric n-by-n row-major matrix `a` by cyclic Jacobi
 // rotations (at most 100 sweeps, until the off-diagonal norm is below 1e-14). On return `a`
@@ -218,7 +235,7 @@ struct DeSettings {
 // std::invalid_argument, before any objective call, when the box is empty or NP < 4 (the
 // donor draw needs four distinct individuals and would never end).
 SolverOutcome de_engine(ObjectiveRef objective, const SearchBox& box, const DeSettings& settings,
-                        SolverRng& rng);
+                        SolverRng& rng, const RunControl* control = nullptr);
 
 // ---- scenario-based stochastic solve
 
@@ -260,6 +277,6 @@ struct StochasticSettings {
 // list (every value would be NaN) and for what de_engine refuses.
 SolverOutcome stochastic_engine(ScenarioTerms& terms, std::span<const double> weights,
                                 const SearchBox& box, const StochasticSettings& settings,
-                                SolverRng& rng);
+                                SolverRng& rng, const RunControl* control = nullptr);
 
 }  // namespace velmo::blackbox

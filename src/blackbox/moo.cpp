@@ -1,6 +1,8 @@
 // The NSGA-II / NSGA-III engine and its pieces.
 #include "blackbox/moo.hpp"
 
+#include "blackbox/run_control.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -73,6 +75,7 @@ void Population::reserve(size_t dim, size_t objectives, size_t capacity) {
   f.resize(checked_mul(capacity, objectives));
   rank.resize(capacity);
   crowding.resize(capacity);
+  violation.assign(capacity, 0.0);
 }
 
 bool dominates(std::span<const double> a, std::span<const double> b) noexcept {
@@ -122,6 +125,29 @@ void NonDominatedSorter::relation_by_keys(const Population& pop, size_t words) {
         row_i[l >> 6] |= uint64_t{1} << (l & 63);
         ++count_[l];
       } else {
+        bits_[l * words + (i >> 6)] |= uint64_t{1} << (i & 63);
+        ++count_[i];
+      }
+    }
+  }
+}
+
+// Constraint domination, pair by pair: only runs with an infeasible individual come here.
+void NonDominatedSorter::relation_constrained(const Population& pop, size_t words) {
+  const size_t size = pop.size;
+  auto beats = [&](size_t a, size_t b) {
+    const double va = pop.violation[a];
+    const double vb = pop.violation[b];
+    if (va == 0.0 && vb == 0.0) return dominates(pop.values(a), pop.values(b));
+    if (va == 0.0 || vb == 0.0) return va == 0.0;
+    return va < vb;
+  };
+  for (size_t i = 0; i + 1 < size; ++i) {
+    for (size_t l = i + 1; l < size; ++l) {
+      if (beats(i, l)) {
+        bits_[i * words + (l >> 6)] |= uint64_t{1} << (l & 63);
+        ++count_[l];
+      } else if (beats(l, i)) {
         bits_[l * words + (i >> 6)] |= uint64_t{1} << (i & 63);
         ++count_[i];
       }
@@ -198,7 +224,13 @@ const Fronts& NonDominatedSorter::sort(Population& pop) {
   const size_t words = (size + 63) / 64;
   bits_.assign(checked_mul(size, words), 0);
   count_.assign(size, 0);
-  if (kVectorRelation && size <= kMaxRank16) {
+  const bool infeasible =
+      pop.violation.size() >= size &&
+      std::any_of(pop.violation.begin(), pop.violation.begin() + static_cast<std::ptrdiff_t>(size),
+                  [](double v) { return v != 0.0; });
+  if (infeasible) {
+    relation_constrained(pop, words);
+  } else if (kVectorRelation && size <= kMaxRank16) {
     relation_by_ranks(pop, words);
   } else {
     relation_by_keys(pop, words);
@@ -471,11 +503,13 @@ class Niching {
 }  // namespace
 
 std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
-                                    const SearchBox& box, const NsgaSettings& settings,
-                                    SolverRng& rng, PointBatch* batch) {
+                                    const SearchBox& search_box, const NsgaSettings& settings,
+                                    SolverRng& rng, PointBatch* batch, const RunControl* control) {
   const size_t m = objectives.size();
-  const size_t n = box.dim();
+  const size_t n = search_box.dim();
   if (m < 2) throw std::invalid_argument("Need at least 2 objectives");
+  Run run(objectives[0], search_box, control);
+  const SearchBox& box = run.box();
   if (settings.pop_size == 0) return {};
   if (settings.pop_size > std::numeric_limits<size_t>::max() / 4) {
     throw std::length_error("the population does not fit in memory");
@@ -504,18 +538,44 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
 
   // Points [first, last) of the population, made before any of them is evaluated.
   std::vector<std::span<const double>> batch_points;
+  std::vector<double> rounded;  // integer coordinates as evaluated, for a batch
   auto evaluate = [&](size_t first, size_t last) {
+    run.add_evaluations(last - first);
     if (batch == nullptr) {
       for (size_t k = first; k < last; ++k) {
-        std::span<const double> x = pop.point(k);
+        std::span<const double> x = run.prepare(pop.point(k));
+        pop.violation[k] = run.violation_at(x);  // first, as in single-objective runs
         std::span<double> f = pop.values(k);
         for (size_t j = 0; j < m; ++j) f[j] = objectives[j](x);
       }
       return;
     }
     batch_points.clear();
-    for (size_t k = first; k < last; ++k) batch_points.push_back(pop.point(k));
+    rounded.clear();
+    for (size_t k = first; k < last; ++k) {
+      std::span<const double> x = run.prepare(pop.point(k));
+      rounded.insert(rounded.end(), x.begin(), x.end());
+    }
+    for (size_t k = first; k < last; ++k) {
+      batch_points.push_back(std::span<const double>(rounded).subspan((k - first) * n, n));
+    }
+    for (size_t k = first; k < last; ++k) pop.violation[k] = run.violation_at(batch_points[k - first]);
     batch->evaluate(batch_points, pop.f_range(first, last));
+  };
+  // The first front's objective vectors, for the observer.
+  std::vector<double> front_values;
+  auto stop_after = [&](const Fronts& fronts) {
+    front_values.clear();
+    if (run.observed() && fronts.count() > 0) {
+      for (size_t k : fronts.front(0)) {
+        std::span<const double> f = pop.values(k);
+        front_values.insert(front_values.end(), f.begin(), f.end());
+      }
+    }
+    Progress progress;
+    progress.front = front_values;
+    progress.m = m;
+    return run.after_generation(false, progress).has_value();
   };
   auto sort_and_crowd = [&]() -> const Fronts& {
     const Fronts& fronts = sorter.sort(pop);
@@ -531,11 +591,15 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
   };
 
   for (size_t k = 0; k < p; ++k) random_point(rng, box, pop.point(k));
-  evaluate(0, p);
-  pop.size = p;
+  run.start_point(pop.point(0));  // after every draw, so the others do not shift
+  // A budget below the population evaluates its first members and ends the run there.
+  const size_t first_count = static_cast<size_t>(std::min<uint64_t>(p, run.remaining()));
+  evaluate(0, first_count);
+  pop.size = first_count;
   const Fronts* fronts = &sort_and_crowd();
 
-  for (uint64_t g = 0; g < settings.generations; ++g) {
+  const bool early = run.stop_before_loop().has_value();
+  for (uint64_t g = 0; !early && g < settings.generations; ++g) {
     // Parents are drawn from the first p only, so the offspring can all be made first.
     size_t made = pop.size;
     while (made < 2 * p) {
@@ -551,6 +615,7 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
         ++made;
       }
     }
+    made = pop.size + static_cast<size_t>(std::min<uint64_t>(made - pop.size, run.remaining()));
     evaluate(pop.size, made);
     pop.size = made;
 
@@ -580,18 +645,22 @@ std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
       std::span<const double> f = pop.values(selected[k]);
       std::copy(x.begin(), x.end(), next.point(k).begin());
       std::copy(f.begin(), f.end(), next.values(k).begin());
+      next.violation[k] = pop.violation[selected[k]];
     }
     next.size = selected.size();
     std::swap(pop, next);
     fronts = &sort_and_crowd();
+    if (stop_after(*fronts)) break;
   }
 
   std::vector<Individual> first;
   if (fronts->count() == 0) return first;
   for (size_t k : fronts->front(0)) {
-    std::span<const double> x = pop.point(k);
+    std::vector<double> x(pop.point(k).begin(), pop.point(k).end());
+    run.round(x);  // as evaluated
     std::span<const double> f = pop.values(k);
-    first.push_back(Individual{{x.begin(), x.end()}, {f.begin(), f.end()}, pop.rank[k], pop.crowding[k]});
+    first.push_back(Individual{std::move(x), {f.begin(), f.end()}, pop.rank[k], pop.crowding[k],
+                               pop.violation[k]});
   }
   return first;
 }

@@ -23,6 +23,7 @@ struct Individual {
   std::vector<double> objectives;
   uint64_t rank = 0;
   double crowding = 0.0;
+  double violation = 0.0;  // total constraint violation (0 without constraints)
 };
 
 // A population stored flat: individual k owns x[k*n .. k*n+n) and f[k*m .. k*m+m).
@@ -34,6 +35,7 @@ struct Population {
   std::vector<double> f;
   std::vector<uint64_t> rank;
   std::vector<double> crowding;
+  std::vector<double> violation;  // all 0 without constraints
 
   // Room for `capacity` individuals; size starts at 0. Throws std::length_error when the
   // arrays cannot be addressed.
@@ -79,6 +81,7 @@ class NonDominatedSorter {
  private:
   void relation_by_keys(const Population& pop, size_t words);
   void relation_by_ranks(const Population& pop, size_t words);
+  void relation_constrained(const Population& pop, size_t words);
 
   std::vector<uint64_t> bits_;  // row i: the individuals i dominates
   std::vector<uint64_t> count_;  // how many individuals dominate each one
@@ -139,8 +142,13 @@ class PointBatch {
 // population cannot be held in memory, both before any objective call.
 // With `batch`, each generation's points (the initial population, then the offspring) go to
 // it as one batch instead of to `objectives` one by one.
+// With `control`: a start point (the first individual), the budgets (evaluations count points,
+// each calling every objective once), an observer after each generation, integer coordinates
+// and constraint domination (a feasible point dominates an infeasible one, two infeasible
+// ones compare by violation).
 std::vector<Individual> nsga_engine(std::span<const ObjectiveRef> objectives,
                                     const SearchBox& box, const NsgaSettings& settings,
-                                    SolverRng& rng, PointBatch* batch = nullptr);
+                                    SolverRng& rng, PointBatch* batch = nullptr,
+                                    const RunControl* control = nullptr);
 
 }  // namespace velmo::blackbox

@@ -5,6 +5,7 @@
 #include "blackbox/blackbox_types.hpp"
 #include "blackbox/executor.hpp"
 #include "blackbox/moo.hpp"
+#include "blackbox/run_options.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "solve/arrays.hpp"
@@ -122,7 +123,8 @@ class ExecutorPoints final : public blackbox::PointBatch {
 };
 
 Ref nsga_front(const std::vector<Ref>& objectives, const blackbox::SearchBox& box,
-               const blackbox::NsgaSettings& settings, uint64_t seed, std::optional<Executor>& executor) {
+               const blackbox::NsgaSettings& settings, uint64_t seed, std::optional<Executor>& executor,
+               const RunOptions& steering) {
   std::optional<ExecutorPoints> batch;
   if (executor) {
     for (const Ref& f : objectives) executor->check_sendable(f.get(), "an objective");
@@ -135,12 +137,14 @@ Ref nsga_front(const std::vector<Ref>& objectives, const blackbox::SearchBox& bo
   blackbox::SolverRng rng(seed);
   std::vector<blackbox::Individual> front;
   try {
-    front = blackbox::nsga_engine(refs, box, settings, rng, batch ? &*batch : nullptr);
+    front = blackbox::nsga_engine(refs, box, settings, rng, batch ? &*batch : nullptr,
+                                  steering.control());
   } catch (const std::length_error& e) {
     // Raised before any objective call; keep the engine's reason, which MemoryError alone loses.
     py::raise(PyExc_MemoryError, std::string(kName) + "(): " + e.what());
   }
 
+  const bool constrained = steering.control() != nullptr && steering.control()->constraints != nullptr;
   Ref out = py::check(PyList_New(0));
   for (const blackbox::Individual& ind : front) {
     Ref dict = py::check(PyDict_New());
@@ -148,6 +152,7 @@ Ref nsga_front(const std::vector<Ref>& objectives, const blackbox::SearchBox& bo
     set_item(dict.get(), "objectives", py::float_list(ind.objectives));
     set_item(dict.get(), "rank", py::check(PyLong_FromUnsignedLongLong(ind.rank)));
     set_item(dict.get(), "crowding", py::float_obj(std::isfinite(ind.crowding) ? ind.crowding : kInf));
+    if (constrained) set_item(dict.get(), "constraint_violation", py::float_obj(ind.violation));
     py::check_status(PyList_Append(out.get(), dict.get()));
   }
   return out;
@@ -188,7 +193,13 @@ PyObject* pareto_frontier(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         mode = Mode::weighted_sum;
       }
     }
+    const RunOptions steering(kw, kName, box);
     if (mode == Mode::weighted_sum) {
+      if (steering.any()) {
+        py::raise(PyExc_ValueError, "pareto_frontier(): x0, max_evals, time_limit, callback, "
+                                    "integrality and constraints apply only in NSGA mode "
+                                    "(method=\"nsga2\" or \"nsga3\")");
+      }
       return weighted_sum_sweep(objectives[0].get(), objectives[1].get(), box, n_points, seed)
           .release();
     }
@@ -203,7 +214,7 @@ PyObject* pareto_frontier(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     settings.pop_size = pop_size ? std::max<uint64_t>(*pop_size, 4) : fallback;
     settings.generations = lenient_option<uint64_t>(kw, "generations").value_or(250);
     settings.divisions = lenient_option<uint64_t>(kw, "das_dennis_divisions").value_or(12);
-    return nsga_front(objectives, box, settings, seed, executor).release();
+    return nsga_front(objectives, box, settings, seed, executor, steering).release();
   });
 }
 

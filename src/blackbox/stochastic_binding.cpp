@@ -3,6 +3,7 @@
 
 #include "blackbox/blackbox_types.hpp"
 #include "blackbox/executor.hpp"
+#include "blackbox/run_options.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "solve/arrays.hpp"
@@ -100,6 +101,7 @@ PyObject* stochastic_solve(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     const uint64_t seed = read_option<uint64_t>(kw, fname, "seed").value_or(42);
     const uint64_t pop_size = read_option<uint64_t>(kw, fname, "pop_size").value_or(0);
     settings.pop_size = pop_size != 0 ? pop_size : 10 * box.dim();
+    const RunOptions steering(kw, fname, box);
 
     std::vector<double> weights;
     if (!scenarios.empty()) {
@@ -112,7 +114,8 @@ PyObject* stochastic_solve(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     if (executor) executor->check_sendable(a[0], "scenario_func");
     PyScenarios terms(a[0], scenarios, executor);
     blackbox::SolverRng rng(seed);
-    return make_result(blackbox::stochastic_engine(terms, weights, box, settings, rng)).release();
+    return make_result(blackbox::stochastic_engine(terms, weights, box, settings, rng, steering.control()))
+        .release();
   });
 }
 

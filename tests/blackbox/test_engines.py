@@ -252,6 +252,8 @@ def _build_probe(out_dir):
     subprocess.run([compiler, "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-shared", "-fPIC",
                     "-I", os.path.join(root, "src"), os.path.join(root, "tests", "native", "core_probe.cpp"),
                     os.path.join(root, "src", "blackbox", "metaheuristic.cpp"),
+                    os.path.join(root, "src", "blackbox", "run_control.cpp"),
+                    os.path.join(root, "src", "blackbox", "evolution_strategies.cpp"),
                     os.path.join(root, "src", "expr", "number_text.cpp"), "-o", path], check=True)
     return path
 

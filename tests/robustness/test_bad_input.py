@@ -50,6 +50,8 @@ NO_BOUNDS = ("bounds must contain at least one (lower, upper) pair; differential
 
 
 EMPTY_SCENARIOS = "scenarios must not be empty"
+STEERING_SWEEP = ('pareto_frontier(): x0, max_evals, time_limit, callback, integrality and constraints '
+                  'apply only in NSGA mode (method="nsga2" or "nsga3")')
 SCENARIO_NOT_CALLABLE = "scenario_func must be callable"
 SUBPROBLEMS = "subproblems must be callables"
 SUM_TEXT = "scenario probabilities must sum to a positive finite number, got "
@@ -727,11 +729,70 @@ ROWS = [
     ("vo.solve_portfolio(f, [(0, 1)], max_evals=None)", TypeError, names("max_evals")),
     ("vo.solve_portfolio(f, [(0, 1)], max_evals=nan)", TypeError, names("max_evals")),
     ("vo.solve_portfolio(f, [(0, 1)], max_evals='5')", TypeError, names("max_evals")),
+
+    # ---- steering options (x0, budgets, callback, integrality, constraints): refused before
+    # the objective is called; the constraint function runs before the objective at each point
+    ("vo.solve_de(f, [(0, 1)] * 2, x0=[0.5])", ValueError, names("x0")),
+    ("vo.solve_de(f, [(0, 1)] * 2, x0=[0.5, 2])", ValueError, names("x0")),
+    ("vo.solve_de(f, [(0, 1)], x0=[nan])", ValueError, names("x0")),
+    ("vo.solve_de(f, [(0, 1)], x0=[-inf])", ValueError, names("x0")),
+    ("vo.solve_de(f, [(0, 1)], x0='a')", TypeError, names("x0")),
+    ("vo.solve_de(f, [(0, 1)], x0=0.5)", TypeError, names("x0")),
+    ("vo.solve_de(f, [(0, 1)], x0=['a'])", TypeError, names("x0")),
+    ("vo.solve_parallel_de(f, [(0, 1)], x0=[1, 1])", ValueError, names("x0")),
+    ("vo.solve_pso(f, [(0, 1)], x0=[3])", ValueError, names("x0")),
+    ("vo.solve_sa(f, [(0, 1)], x0=[-1])", ValueError, names("x0")),
+    ("vo.solve_cmaes(f, [(0, 1)], variant='full', x0=[])", ValueError, names("x0")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], x0=[2])", ValueError, names("x0")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', x0=[2])", ValueError, names("x0")),
+    ("vo.solve_de(f, [(0, 1)], max_evals=-1)", ValueError, names("max_evals")),
+    ("vo.solve_de(f, [(0, 1)], max_evals=0)", ValueError, names("max_evals")),
+    ("vo.solve_pso(f, [(0, 1)], max_evals=-10 ** 30)", ValueError, names("max_evals")),
+    ("vo.solve_sa(f, [(0, 1)], max_evals=2 ** 64)", OverflowError, names("max_evals")),
+    ("vo.solve_cmaes(f, [(0, 1)], max_evals=5.0)", TypeError, names("max_evals")),
+    ("vo.solve_cmaes(f, [(0, 1)], max_evals='5')", TypeError, names("max_evals")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], max_evals=0)", ValueError, names("max_evals")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', max_evals=-1)", ValueError, names("max_evals")),
+    ("vo.solve_de(f, [(0, 1)], time_limit=-1)", ValueError, names("time_limit")),
+    ("vo.solve_pso(f, [(0, 1)], time_limit=0)", ValueError, names("time_limit")),
+    ("vo.solve_sa(f, [(0, 1)], time_limit=nan)", ValueError, names("time_limit")),
+    ("vo.solve_cmaes(f, [(0, 1)], time_limit=-inf)", ValueError, names("time_limit")),
+    ("vo.solve_cmaes(f, [(0, 1)], time_limit='1')", TypeError, names("time_limit")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga3', time_limit=-0.5)", ValueError,
+     names("time_limit")),
+    ("vo.solve_de(f, [(0, 1)], callback=3)", TypeError, names("callback")),
+    ("vo.solve_sa(f, [(0, 1)], callback='print')", TypeError, names("callback")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], callback=[f])", TypeError, names("callback")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', callback=1)", TypeError, names("callback")),
+    ("vo.solve_de(f, [(0, 1)], constraints=[0.0])", TypeError, names("constraints")),
+    ("vo.solve_cmaes(f, [(0, 1)], variant='full', constraints=1)", TypeError, names("constraints")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', constraints='g')", TypeError,
+     names("constraints")),
+    ("vo.solve_de(f, [(0, 1)], constraints=lambda x: 0.5)", TypeError, names("constraints")),
+    ("vo.solve_pso(f, [(0, 1)], constraints=lambda x: 'ab')", TypeError, names("constraints")),
+    ("vo.solve_sa(f, [(0, 1)], constraints=lambda x: [None])", TypeError, names("constraints")),
+    ("vo.solve_cmaes(f, [(0, 1)], constraints=lambda x: [0, 'a'])", TypeError, names("constraints")),
+    ("vo.stochastic_solve(f, [(0, 1)], [1], constraints=lambda x: 1)", TypeError, names("constraints")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', constraints=lambda x: {1})", TypeError,
+     names("constraints")),
+    ("vo.solve_de(f, [(0, 1)] * 2, integrality=[True])", ValueError, names("integrality")),
+    ("vo.solve_de(f, [(0, 1)], integrality=True)", TypeError, names("integrality")),
+    ("vo.solve_de(f, [(0, 1)], integrality='1')", TypeError, names("integrality")),
+    ("vo.solve_pso(f, [(0, 1)], integrality=['yes'])", TypeError, names("integrality")),
+    ("vo.solve_sa(f, [(0.2, 0.8)], integrality=[True])", ValueError, names("integrality")),
+    ("vo.solve_cmaes(f, [(0, 1), (nan, 1)], integrality=[False, 1])", ValueError, names("integrality")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], method='nsga2', integrality=[])", ValueError,
+     names("integrality")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], x0=[0.5])", ValueError, STEERING_SWEEP),
+    ("vo.pareto_frontier([f, f], [(0, 1)], 3, constraints=f)", ValueError, STEERING_SWEEP),
 ]
 
 # Inputs that look wrong but are accepted by design (stored or passed on as given); each must
 # return normally and leave the shared model as it was.
 TOLERATED = [
+    "vo.solve_de(f, [(0, 1)], max_generations=2, x0=None, max_evals=None, time_limit=None, callback=None, "
+    "integrality=None, constraints=None)",
+    "vo.solve_sa(f, [(-0.5, 0.5)], max_iterations=3, integrality=[True], x0=[0.5], time_limit=inf)",
     "scratch.variable('n', nan, nan)",
     "scratch.variable('n', inf, -inf)",
     "scratch.integers('k', 2, -inf, nan)",

@@ -438,3 +438,40 @@ def test_package_functions_build_models_in_threads_beside_a_solve():
     errors = run_threads(*[lambda k=k: build_and_solve(k) for k in range(3)], lambda: chain_lp(200).solve())
     assert errors == []
     assert len(set(round(v, 6) for v in results.values())) == 1
+
+
+def test_steered_runs_side_by_side_equal_lone_runs():
+    """x0, budgets, callbacks (one running a nested search), integers and constraints in two
+    threads at once give the lone runs' results."""
+    def sphere(x):
+        return sum((v - 0.4) ** 2 for v in x)
+
+    box = [(-2, 2), (0, 5), (-1, 1)]
+
+    def nested(info):
+        vo.solve_de(sphere, [(0, 1)], max_evals=20)
+        return info["generation"] == 6
+
+    steer = dict(x0=[0.0, 1.0, 0.0], max_evals=600, time_limit=600.0, integrality=[False, True, False],
+                 constraints=lambda x: [x[0] + x[2] - 0.5], callback=nested)
+    runs = {
+        "de": lambda: vo.solve_de(sphere, box, **steer),
+        "pso": lambda: vo.solve_pso(sphere, box, **steer),
+        "sa": lambda: vo.solve_sa(sphere, box, **steer),
+        "full": lambda: vo.solve_cmaes(sphere, box, variant="full", restarts=1, **steer),
+        "stochastic": lambda: vo.stochastic_solve(lambda x, s: sphere(x) + s, box, [0.0, 1.0], **steer),
+        "nsga2": lambda: vo.pareto_frontier([sphere, lambda x: x[1]], box, method="nsga2", pop_size=10, **steer),
+    }
+    key = {name: (lambda r: r) if name == "nsga2" else
+           (lambda r: (r.x, r.history, r.evaluations, r.message, r.constraint_violation)) for name in runs}
+    alone = {name: key[name](run()) for name, run in runs.items()}
+    seen = []
+
+    def worker():
+        for name, run in runs.items():
+            seen.append((name, key[name](run())))
+
+    assert run_threads(worker, worker) == []
+    assert len(seen) == 2 * len(runs)
+    for name, got in seen:
+        assert got == alone[name], name
