@@ -2,6 +2,7 @@
 #include "modelling/model_type.hpp"
 
 #include "expr/expr_types.hpp"
+#include "modelling/bulk_input.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "results/diagnostics_binding.hpp"
@@ -119,19 +120,14 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   return py::guard([&] {
     std::string prefix;
     uint64_t count = 0;
-    double lower = -kInf;
-    double upper = kInf;
-    if (kind == VarKind::Binary) {
-      py::Args a(fname, {"prefix", "count"}, 2, args, nargs, kwnames);
-      prefix = a.text(0);
-      count = a.count(1);
-    } else {
-      py::Args a(fname, {"prefix", "count", "lower", "upper"}, 2, args, nargs, kwnames);
-      prefix = a.text(0);
-      count = a.count(1);
-      lower = a.real(2, -kInf);
-      upper = a.real(3, kInf);
-    }
+    const bool binary = kind == VarKind::Binary;
+    py::Args a = binary ? py::Args(fname, {"prefix", "count"}, 2, args, nargs, kwnames)
+                        : py::Args(fname, {"prefix", "count", "lower", "upper"}, 2, args, nargs, kwnames);
+    prefix = a.text(0);
+    count = a.count(1);
+    // One number for all, or an array of `count` per-variable bounds.
+    const BoundArg lower(binary ? nullptr : a[2], count, -kInf, fname, "lower");
+    const BoundArg upper(binary ? nullptr : a[3], count, kInf, fname, "upper");
     std::vector<std::string> names;
     uint32_t first = 0;
     {
@@ -155,7 +151,7 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
           name.resize(stem);
           name.append(digits, res.ptr);
           names.push_back(name);
-          d.add_variable(name, lower, upper, kind);
+          d.add_variable(name, lower[k], upper[k], kind);
         }
       } catch (...) {
         d.truncate_variables(first);  // a batch is added whole or not at all
@@ -341,10 +337,18 @@ PyMethodDef model_methods[] = {
                  "``[X00, X01, X11, X02, X12, X22, \u2026]`` (length ``d(d+1)/2``). A model with\n"
                  "any cone auto-routes to Clarabel (``PSDTriangleConeT(d)``). The off-\n"
                  "diagonal entries are \u221a2-scaled internally per Clarabel's convention."),
+    VELMO_METHOD("add_matrix", model_add_matrix,
+                 "add_matrix($self, A, variables, sense, rhs, name=None)\n--\n\n"
+                 "Add one linear constraint per row of A (a NumPy array or a scipy.sparse\n"
+                 "matrix): A[i] @ variables <sense> rhs[i]. `sense` is \"<=\", \">=\" or \"==\"\n"
+                 "or one per row; `rhs` a number or one per row; `name` None, a stem\n"
+                 "(rows named stem_0, stem_1, ...) or one name per row. Returns the\n"
+                 "positions of the new rows as a range."),
     VELMO_METHOD("variables", m_variables,
                  "variables($self, prefix, count, lower=..., upper=...)\n--\n\n"
                  "Batch-add continuous variables. Returns a list of Var objects.\n"
-                 "Much faster than calling variable() in a loop for large models."),
+                 "Much faster than calling variable() in a loop for large models.\n"
+                 "`lower` and `upper` may also be arrays of `count` per-variable bounds."),
     VELMO_METHOD("integers", m_integers,
                  "integers($self, prefix, count, lower=..., upper=...)\n--\n\nBatch-add integer variables."),
     VELMO_METHOD("binaries", m_binaries,

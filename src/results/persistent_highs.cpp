@@ -147,8 +147,25 @@ PyObject* item(PyObject* list, size_t k) { return PyList_GetItem(list, static_ca
 
 // Indices below `limit`; a bad one raises ValueError naming the parameter, the position, the
 // index and the size.
+[[noreturn]] void out_of_range(const char* fname, const char* pname, size_t k, const std::string& index,
+                               size_t limit, const char* what) {
+  py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + "[" + std::to_string(k) + "] = " + index +
+                                  " is out of range: the model has " + std::to_string(limit) + " " + what);
+}
+
 std::vector<int32_t> read_indices(PyObject* seq, const char* fname, const char* pname, size_t limit,
                                   const char* what) {
+  // A NumPy integer array is read in one copy, not one Python object per entry.
+  Ref numpy = import("numpy");
+  if (std::optional<std::vector<int64_t>> bulk = ndarray_int64s(numpy.get(), seq, "iu")) {
+    std::vector<int32_t> out(bulk->size());
+    for (size_t k = 0; k < bulk->size(); ++k) {
+      const int64_t v = (*bulk)[k];
+      if (v < 0 || static_cast<uint64_t>(v) >= limit) out_of_range(fname, pname, k, std::to_string(v), limit, what);
+      out[k] = static_cast<int32_t>(v);
+    }
+    return out;
+  }
   Ref fast = sequence_items(seq, fname, pname, "int");
   const size_t n = items_size(fast.get());
   std::vector<int32_t> out;
@@ -166,9 +183,7 @@ std::vector<int32_t> read_indices(PyObject* seq, const char* fname, const char* 
     if (v == -1 && PyErr_Occurred()) throw py::ErrorAlreadySet{};
     if (overflow != 0 || v < 0 || static_cast<unsigned long long>(v) >= limit) {
       Ref text = py::check(PyObject_Str(index.get()));
-      py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + "[" + std::to_string(k) + "] = " +
-                                      py::utf8(text.get()) + " is out of range: the model has " +
-                                      std::to_string(limit) + " " + what);
+      out_of_range(fname, pname, k, py::utf8(text.get()), limit, what);
     }
     out.push_back(static_cast<int32_t>(v));
   }
@@ -177,8 +192,24 @@ std::vector<int32_t> read_indices(PyObject* seq, const char* fname, const char* 
 
 // The first `count` floats of a sequence (extra entries are ignored); NaN is refused, since
 // HiGHS either refuses it or takes it and then solves a model that means nothing.
+[[noreturn]] void too_few(const char* fname, const char* pname, size_t n, size_t count, const char* index_name) {
+  py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + " has " + std::to_string(n) +
+                                  " entries, fewer than the " + std::to_string(count) + " of " + index_name);
+}
+
 std::vector<double> read_values(PyObject* seq, const char* fname, const char* pname, size_t count,
                                 const char* index_name) {
+  Ref numpy = import("numpy");
+  if (std::optional<std::vector<double>> bulk = ndarray_doubles(numpy.get(), seq, "iuf")) {
+    if (bulk->size() < count) too_few(fname, pname, bulk->size(), count, index_name);
+    bulk->resize(count);
+    for (size_t k = 0; k < count; ++k) {
+      if (std::isnan((*bulk)[k])) {
+        py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + "[" + std::to_string(k) + "] is NaN");
+      }
+    }
+    return std::move(*bulk);
+  }
   Ref fast = sequence_items(seq, fname, pname, "float");
   const size_t n = items_size(fast.get());
   if (n < count) {
