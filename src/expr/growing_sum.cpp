@@ -50,8 +50,8 @@ TermChain TermChain::plus_term(uint32_t index, double c) const {
 TermChain TermChain::plus_map(const TermMap& m, double sign) const {
   auto log = tip_log(m.size());
   // Entries appended past somebody's length are invisible to it, so a failure half-way
-  // leaves every existing value as it was.
-  log->reserve(log->size() + m.size());
+  // leaves every existing value as it was. (No exact reserve here: it would defeat the
+  // vector's geometric growth and make a chain of small additions quadratic again.)
   for (const Term& t : m) log->push_back({t.index, 0, t.coef * sign});
   return extended(std::move(log));
 }
@@ -92,12 +92,12 @@ const TermChain& GrowingQuad::chain() const {
 
 std::pair<std::shared_ptr<std::vector<QuadTerm>>, size_t> GrowingQuad::quad_plus(
     const std::vector<QuadTerm>* extra) const {
-  // Nothing to append: share the vector as it stands, tip or not.
-  if (extra == nullptr || extra->empty()) return {quad_log_, quad_len_};
   if (quad_log_ == nullptr) {  // value_.quad is valid here: ready_, or no product terms yet
     quad_log_ = std::make_shared<std::vector<QuadTerm>>(value_.quad);
     quad_len_ = quad_log_->size();
   }
+  // Nothing to append: share the vector as it stands, tip or not.
+  if (extra == nullptr || extra->empty()) return {quad_log_, quad_len_};
   const size_t more = extra->size();
   std::shared_ptr<std::vector<QuadTerm>> log = quad_log_;
   if (log->size() != quad_len_) {
