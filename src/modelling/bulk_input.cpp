@@ -199,4 +199,17 @@ BoundArg::BoundArg(PyObject* o, uint64_t count, double fallback, const char* fna
   }
 }
 
+std::vector<std::string> given_names(PyObject* o, uint64_t count, const char* fname) {
+  std::vector<std::string> out;
+  if (o == nullptr || o == Py_None) return out;
+  std::vector<Ref> items = py::to_object_list(o, fname, "names");
+  if (items.size() != count) {
+    invalid(std::string(fname) + "(): names has " + std::to_string(items.size()) + " entries for " +
+            std::to_string(count) + " variables");
+  }
+  out.reserve(items.size());
+  for (const Ref& item : items) out.push_back(py::to_text(item.get(), fname, "names"));
+  return out;
+}
+
 }  // namespace velmo::binding

@@ -5,6 +5,7 @@
 #include "module/py.hpp"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace velmo::binding {
@@ -22,5 +23,9 @@ class BoundArg {
   double one_ = 0.0;
   std::vector<double> per_var_;
 };
+
+// A batch method's `names`: None or absent gives no names (prefix naming), otherwise a
+// sequence of exactly `count` str.
+std::vector<std::string> given_names(PyObject* o, uint64_t count, const char* fname);
 
 }  // namespace velmo::binding

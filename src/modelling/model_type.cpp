@@ -7,6 +7,7 @@
 #include "module/type_builder.hpp"
 #include "results/diagnostics_binding.hpp"
 #include "results/export_methods.hpp"
+#include "results/model_files.hpp"
 #include "solve/solve.hpp"
 
 #include <charconv>
@@ -121,13 +122,15 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     std::string prefix;
     uint64_t count = 0;
     const bool binary = kind == VarKind::Binary;
-    py::Args a = binary ? py::Args(fname, {"prefix", "count"}, 2, args, nargs, kwnames)
-                        : py::Args(fname, {"prefix", "count", "lower", "upper"}, 2, args, nargs, kwnames);
+    py::Args a = binary ? py::Args(fname, {"prefix", "count", "names"}, 2, args, nargs, kwnames)
+                        : py::Args(fname, {"prefix", "count", "lower", "upper", "names"}, 2, args, nargs, kwnames);
     prefix = a.text(0);
     count = a.count(1);
-    // One number for all, or an array of `count` per-variable bounds.
+    // One number for all, or an array of `count` per-variable bounds; `names` replaces the
+    // prefix naming with one given name per variable.
     const BoundArg lower(binary ? nullptr : a[2], count, -kInf, fname, "lower");
     const BoundArg upper(binary ? nullptr : a[3], count, kInf, fname, "upper");
+    std::vector<std::string> given = given_names(a[binary ? 2 : 4], count, fname);
     std::vector<std::string> names;
     uint32_t first = 0;
     {
@@ -147,9 +150,13 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       char digits[24];
       try {
         for (uint64_t k = 0; k < count; ++k) {
-          auto res = std::to_chars(digits, digits + sizeof digits, k);
-          name.resize(stem);
-          name.append(digits, res.ptr);
+          if (given.empty()) {
+            auto res = std::to_chars(digits, digits + sizeof digits, k);
+            name.resize(stem);
+            name.append(digits, res.ptr);
+          } else {
+            name = std::move(given[k]);
+          }
           names.push_back(name);
           d.add_variable(name, lower[k], upper[k], kind);
         }
@@ -347,8 +354,7 @@ PyMethodDef model_methods[] = {
     VELMO_METHOD("variables", m_variables,
                  "variables($self, prefix, count, lower=..., upper=...)\n--\n\n"
                  "Batch-add continuous variables. Returns a list of Var objects.\n"
-                 "Much faster than calling variable() in a loop for large models.\n"
-                 "`lower` and `upper` may also be arrays of `count` per-variable bounds."),
+                 "Much faster than calling variable() in a loop for large models."),
     VELMO_METHOD("integers", m_integers,
                  "integers($self, prefix, count, lower=..., upper=...)\n--\n\nBatch-add integer variables."),
     VELMO_METHOD("binaries", m_binaries,
@@ -370,6 +376,11 @@ PyMethodDef model_methods[] = {
     VELMO_METHOD("to_lp", model_to_lp, "to_lp($self)\n--\n\nExport the model to LP format string."),
     VELMO_METHOD("to_python", model_to_python,
                  "to_python($self)\n--\n\nGenerate standalone Python code that recreates this model."),
+    VELMO_METHOD("write", model_write,
+                 "write($self, path)\n--\n\n"
+                 "Write the model to a file chosen by its suffix: .lp (the to_lp text) or\n"
+                 ".mps (written by HiGHS). Models with parts the format cannot hold\n"
+                 "(nonlinear terms, cones; quadratic objective terms in .lp) are refused."),
     VELMO_METHOD("summary", model_summary, "summary($self)\n--\n\nGet a human-readable model summary."),
     {nullptr, nullptr, 0, nullptr}};
 
