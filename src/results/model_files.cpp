@@ -11,6 +11,8 @@
 #include "solve/model.hpp"
 
 #include <cctype>
+#include <cmath>
+#include <type_traits>
 #include <cerrno>
 #include <cstdio>
 #include <unordered_set>
@@ -53,6 +55,34 @@ const char* unwritable(const ModelData& d, FileFormat format) {
   if (format == FileFormat::Lp && d.objective) {
     const QuadExpr* q = std::get_if<QuadExpr>(&*d.objective);
     if (q != nullptr && !q->quad.empty()) return "quadratic objective terms";
+  }
+  // The LP format has no number for an infinite or NaN coefficient: a reader takes "inf" for
+  // a variable name and so reads another model. (MPS goes through HiGHS, which refuses them.)
+  if (format == FileFormat::Lp) {
+    auto finite = [](const TermMap& t, double constant) {
+      if (!std::isfinite(constant)) return false;
+      for (const Term& e : t) {
+        if (!std::isfinite(e.coef)) return false;
+      }
+      return true;
+    };
+    if (d.objective) {
+      const Objective& o = *d.objective;
+      const bool ok = std::visit(
+          [&](const auto& e) {
+            using T = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<T, Expr>) return finite(e.terms, e.constant);
+            else return finite(e.linear, e.constant);
+          },
+          o);
+      if (!ok) return "infinite or NaN objective coefficients";
+    }
+    for (const LinearRow& row : d.linear_constraints) {
+      if (!finite(row.expr.terms, 0.0) || std::isnan(row.rhs)) return "infinite or NaN constraint coefficients";
+    }
+    for (const VariableRecord& v : d.variables) {
+      if (std::isnan(v.lower) || std::isnan(v.upper)) return "NaN bounds";
+    }
   }
   return nullptr;
 }
