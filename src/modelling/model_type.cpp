@@ -379,8 +379,8 @@ PyMethodDef model_methods[] = {
     VELMO_METHOD("write", model_write,
                  "write($self, path)\n--\n\n"
                  "Write the model to a file chosen by its suffix: .lp (the to_lp text) or\n"
-                 ".mps (written by HiGHS). Models with parts the format cannot hold\n"
-                 "(nonlinear terms, cones; quadratic objective terms in .lp) are refused."),
+                 ".mps (written by HiGHS). Models with parts neither format holds\n"
+                 "(nonlinear terms, cones) are refused; so are non-finite numbers in .lp."),
     VELMO_METHOD("summary", model_summary, "summary($self)\n--\n\nGet a human-readable model summary."),
     {nullptr, nullptr, 0, nullptr}};
 

@@ -1,6 +1,6 @@
 // Model.write: ".lp" writes the to_lp text, ".mps" goes through highspy's writer. A model
-// either format would silently shorten (nonlinear terms, cones, and for LP text the product
-// terms of a quadratic objective) is refused instead of written in part.
+// either format would silently shorten (nonlinear terms, cones) or an LP reader would misread
+// (non-finite numbers) is refused instead of written in part.
 #include "results/model_files.hpp"
 
 #include "modelling/model_type.hpp"
@@ -52,10 +52,6 @@ const char* unwritable(const ModelData& d, FileFormat format) {
   if (!d.nonlinear_constraints.empty()) return "nonlinear constraints";
   if (d.objective && has_nonlinear_terms(*d.objective)) return "nonlinear objective";
   if (!d.soc_cones.empty() || !d.psd_cones.empty()) return "cones";
-  if (format == FileFormat::Lp && d.objective) {
-    const QuadExpr* q = std::get_if<QuadExpr>(&*d.objective);
-    if (q != nullptr && !q->quad.empty()) return "quadratic objective terms";
-  }
   // The LP format has no number for an infinite or NaN coefficient: a reader takes "inf" for
   // a variable name and so reads another model. (MPS goes through HiGHS, which refuses them.)
   if (format == FileFormat::Lp) {
