@@ -16,7 +16,7 @@ CsrMatrix dense_to_csr(size_t rows, size_t cols, std::span<const double> values)
   for (size_t i = 0; i < rows; ++i) {
     const double* row = values.data() + i * cols;
     for (size_t k = 0; k < cols; ++k) {
-      if (row[k] != 0.0 || std::isnan(row[k])) {  // NaN is kept so that the check sees it
+      if (row[k] != 0.0) {  // NaN compares unequal too, so the check below sees it
         out.index.push_back(static_cast<int64_t>(k));
         out.value.push_back(row[k]);
       }
@@ -84,9 +84,9 @@ void check_matrix_variables(const ModelData& m, std::span<const uint32_t> vars) 
 }
 
 size_t append_rows(ModelData& m, std::vector<LinearRow>&& rows) {
+  const size_t first = m.linear_constraints.size();
+  m.linear_constraints.reserve(first + rows.size());  // the rows go in whole or not at all
   std::vector<LinearRow>& own = m.linear_constraints.edit();
-  const size_t first = own.size();
-  own.reserve(first + rows.size());  // the rows go in whole or not at all
   for (LinearRow& r : rows) own.push_back(std::move(r));
   return first;
 }

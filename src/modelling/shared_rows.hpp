@@ -2,6 +2,7 @@
 // of its solves.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -42,7 +43,12 @@ class CowVector {
     return *p_;
   }
   void push_back(T v) { edit().push_back(std::move(v)); }
-  void reserve(size_t n) { edit().reserve(n); }
+  // Room for n entries, grown at least geometrically: callers reserve for each batch, and an
+  // exact reserve per small batch would copy the whole array every time.
+  void reserve(size_t n) {
+    std::vector<T>& v = edit();
+    if (n > v.capacity()) v.reserve(std::max(n, 2 * v.capacity()));
+  }
 
  private:
   std::shared_ptr<std::vector<T>> p_;

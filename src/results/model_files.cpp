@@ -99,10 +99,11 @@ void write_text(const std::string& path, const std::string& text) {
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::ErrorAlreadySet{};
   }
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const int saved = errno;
-  if (std::fclose(f) != 0 || !ok) {
-    errno = ok ? errno : saved;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const int write_errno = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) {
+    if (!written) errno = write_errno;  // report the first failure
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::ErrorAlreadySet{};
   }

@@ -274,20 +274,26 @@ PyObject* update_bounds(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     const std::vector<double> uppers = read_values(a[2], fname, "uppers", indices.size(), "indices");
     if (indices.empty()) return py::new_none();
     const std::vector<size_t> keep = last_of_each(indices);
-    const std::vector<int32_t> set = pick(indices, keep);
-    const std::vector<double> lo = pick(lowers, keep);
-    const std::vector<double> up = pick(uppers, keep);
+    // Distinct indices (the usual bulk update) go as given, without copies.
+    const bool all = keep.size() == indices.size();
+    const std::vector<int32_t> set = all ? std::vector<int32_t>() : pick(indices, keep);
+    const std::vector<double> lo_picked = all ? std::vector<double>() : pick(lowers, keep);
+    const std::vector<double> up_picked = all ? std::vector<double>() : pick(uppers, keep);
+    const std::vector<int32_t>& set_ref = all ? indices : set;
+    const std::vector<double>& lo = all ? lowers : lo_picked;
+    const std::vector<double>& up = all ? uppers : up_picked;
     py::ObjectLock lock(r.busy, kBusy);
     GilEnsure gil;
     PyObject* numpy = r.numpy.get();
-    Ref st = call_method(r.highs.get(), cols ? "changeColsBounds" : "changeRowsBounds", ints(static_cast<long long>(set.size())).get(),
-                         numpy_array(numpy, set).get(), numpy_array(numpy, lo).get(), numpy_array(numpy, up).get());
+    Ref st = call_method(r.highs.get(), cols ? "changeColsBounds" : "changeRowsBounds",
+                         ints(static_cast<long long>(set_ref.size())).get(), numpy_array(numpy, set_ref).get(),
+                         numpy_array(numpy, lo).get(), numpy_array(numpy, up).get());
     if (highs_refused(st.get())) refused_by_highs(fname, st.get(), "nothing was applied");
     std::vector<double>& lower = cols ? r.col_lower : r.row_lower;
     std::vector<double>& upper = cols ? r.col_upper : r.row_upper;
-    for (size_t k = 0; k < set.size(); ++k) {
-      lower[static_cast<size_t>(set[k])] = lo[k];
-      upper[static_cast<size_t>(set[k])] = up[k];
+    for (size_t k = 0; k < set_ref.size(); ++k) {
+      lower[static_cast<size_t>(set_ref[k])] = lo[k];
+      upper[static_cast<size_t>(set_ref[k])] = up[k];
     }
     return py::new_none();
   });
