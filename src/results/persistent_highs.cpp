@@ -315,8 +315,11 @@ PyObject* p_update_col_costs(PyObject* self, PyObject* const* args, Py_ssize_t n
     const std::vector<double> costs = read_values(a[1], fname, "costs", indices.size(), "indices");
     if (indices.empty()) return py::new_none();
     const std::vector<size_t> keep = last_of_each(indices);
-    const std::vector<int32_t> set = pick(indices, keep);
-    const std::vector<double> c = pick(costs, keep);
+    const bool all = keep.size() == indices.size();  // distinct: no copies, as for bounds
+    const std::vector<int32_t> picked_set = all ? std::vector<int32_t>() : pick(indices, keep);
+    const std::vector<double> picked_costs = all ? std::vector<double>() : pick(costs, keep);
+    const std::vector<int32_t>& set = all ? indices : picked_set;
+    const std::vector<double>& c = all ? costs : picked_costs;
     py::ObjectLock lock(r.busy, kBusy);
     GilEnsure gil;
     PyObject* numpy = r.numpy.get();
