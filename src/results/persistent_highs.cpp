@@ -177,7 +177,14 @@ std::vector<int32_t> read_indices(PyObject* seq, const char* fname, const char* 
                                      "' must be a sequence of int, but item " + std::to_string(k) +
                                      " is " + py::type_name(o));
     }
-    Ref index = py::check(PyNumber_Index(o));
+    PyObject* as_index = PyNumber_Index(o);
+    if (as_index == nullptr && PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();  // an __index__ that refuses (an array of more than one entry): a wrong item
+      py::raise(PyExc_TypeError, std::string(fname) + "(): argument '" + pname +
+                                     "' must be a sequence of int, but item " + std::to_string(k) +
+                                     " is " + py::type_name(o));
+    }
+    Ref index = py::check(as_index);
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
     if (v == -1 && PyErr_Occurred()) throw py::ErrorAlreadySet{};
