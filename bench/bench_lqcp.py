@@ -1,8 +1,8 @@
 """The linear-quadratic control model (lqcp-N, from the JuMP paper's benchmark set, as
 transcribed here): y on an (N+1) x (N+1) grid and N controls u, a discretised heat equation
 as equality rows, a quadratic tracking objective. Built and handed to HiGHS with a time limit
-of 0 (so HiGHS's own run is left out) by velmo (matrix rows), PyOptInterface and highspy fed
-from NumPy arrays (the floor), each in a fresh process, in this one run.
+of 0 (so HiGHS's own run is left out) by velmo (matrix rows), PyOptInterface, linopy and
+highspy fed from NumPy arrays (the floor), each in a fresh process, in this one run.
 
     python bench/bench_lqcp.py [N] [library,library,...]
 """
@@ -177,13 +177,51 @@ def bench_pyoptinterface():
     return {"build": t_build, "hand-off": t, "status": f"{status} {value} (without the constant)"}
 
 
+def bench_linopy():
+    import linopy
+    import pandas as pd
+    import xarray as xr
+
+    def build():
+        mdl = linopy.Model()
+        i_all, j_all = pd.RangeIndex(M + 1, name="i"), pd.RangeIndex(N + 1, name="j")
+        yv = mdl.add_variables(lower=0, upper=1, coords=[i_all, j_all], name="y")
+        uv = mdl.add_variables(lower=-1, upper=1, coords=[pd.RangeIndex(1, M + 1, name="i")], name="u")
+        nxt = yv.shift(i=-1)  # y[i + 1, j] at (i, j)
+        pde = ((1 / DT + 1 / H2) * nxt + (-1 / DT + 1 / H2) * yv
+               - 0.5 / H2 * (yv.shift(j=1) + yv.shift(j=-1) + nxt.shift(j=1) + nxt.shift(j=-1)))
+        mdl.add_constraints(pde.sel(i=slice(0, M - 1), j=slice(1, N - 1)) == 0, name="pde")
+        mdl.add_constraints(yv.sel(i=0) == 0, name="start")
+        inner = slice(1, M)
+        mdl.add_constraints(yv.sel(i=inner, j=2) - 4 * yv.sel(i=inner, j=1) + 3 * yv.sel(i=inner, j=0) == 0,
+                            name="left")
+        right = ((yv.sel(i=inner, j=N - 2) - 4 * yv.sel(i=inner, j=N - 1) + 3 * yv.sel(i=inner, j=N)) / (2 * DX)
+                 + yv.sel(i=inner, j=N) - uv)
+        mdl.add_constraints(right == 0, name="right")
+        cols, w, lin, const = objective_parts()
+        wy, wu, ly = w[:N + 1], w[N + 1:], lin[:N + 1]
+        last = yv.sel(i=M)
+        jc = [j_all]
+        obj = ((xr.DataArray(wy, coords=jc) * last * last).sum() + (xr.DataArray(ly, coords=jc) * last).sum()
+               + (xr.DataArray(wu, coords=[pd.RangeIndex(1, M + 1, name="i")]) * uv * uv).sum())
+        mdl.add_objective(obj)  # linopy takes no constant; it is added to the value below
+        return mdl, const
+
+    (mdl, const), t_build = timed(build)
+    _, t = timed(lambda: mdl.solve(solver_name="highs", io_api="direct", output_flag=False, time_limit=LIMIT))
+    value = mdl.objective.value
+    return {"build": t_build, "hand-off": t,
+            "status": f"{mdl.termination_condition} {None if value is None else value + const}"}
+
+
 def timed(fn):
     t0 = time.perf_counter()
     out = fn()
     return out, time.perf_counter() - t0
 
 
-LIBRARIES = {"highspy": bench_highspy, "velmo": bench_velmo, "PyOptInterface": bench_pyoptinterface}
+LIBRARIES = {"highspy": bench_highspy, "velmo": bench_velmo, "PyOptInterface": bench_pyoptinterface,
+             "linopy": bench_linopy}
 
 
 def main():
