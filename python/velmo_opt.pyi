@@ -5,6 +5,7 @@
 # option then has no value of its own (no time limit, the solver's own setting, ...). The
 # docstrings here are for readers of the stubs and the API reference; the module's own
 # docstrings are the short ones that `help()` shows.
+import os
 from typing import Any, Callable, Literal, Protocol, Sequence, SupportsFloat, SupportsIndex, Union, final
 
 _Number = Union[SupportsFloat, SupportsIndex]
@@ -16,6 +17,10 @@ _Bounds = Sequence[tuple[SupportsFloat, SupportsFloat]]
 _SolverName = Literal["highs", "osqp", "clarabel", "ipopt", "bonmin", "scipy", "slsqp"]
 # Matched without regard to case.
 _Method = Literal["nsga2", "nsga3", "NSGA2", "NSGA3"]
+
+# Sequences of numbers; NumPy arrays are read in one copy.
+_IndexArray = Union[Sequence[SupportsIndex], Any]
+_FloatArray = Union[Sequence[SupportsFloat], Any]
 
 class _Executor(Protocol):
     """Anything with ``submit(fn, *args)`` returning a future: concurrent.futures, Dask, Ray."""
@@ -56,23 +61,59 @@ class Model:
         """Require a symmetric matrix, given by its upper triangle column by column, to be
         positive semidefinite; returns the cone's index."""
     def variables(
-        self, prefix: str, count: SupportsIndex, lower: SupportsFloat = ..., upper: SupportsFloat = ...
+        self,
+        prefix: str,
+        count: SupportsIndex,
+        lower: SupportsFloat | Sequence[SupportsFloat] | Any = ...,
+        upper: SupportsFloat | Sequence[SupportsFloat] | Any = ...,
+        names: Sequence[str] | None = None,
     ) -> list[Var]:
         """Batch-add ``count`` continuous variables named ``prefix_0``, ``prefix_1``, ...
 
-        :param lower: lower bound; default minus infinity.
-        :param upper: upper bound; default plus infinity.
+        :param lower: lower bound, or one per variable (a sequence or NumPy array of length
+            ``count``); default minus infinity.
+        :param upper: upper bound, or one per variable; default plus infinity.
+        :param names: one name per variable instead of ``prefix_i``.
         """
     def integers(
-        self, prefix: str, count: SupportsIndex, lower: SupportsFloat = ..., upper: SupportsFloat = ...
+        self,
+        prefix: str,
+        count: SupportsIndex,
+        lower: SupportsFloat | Sequence[SupportsFloat] | Any = ...,
+        upper: SupportsFloat | Sequence[SupportsFloat] | Any = ...,
+        names: Sequence[str] | None = None,
     ) -> list[Var]:
         """Batch-add ``count`` integer variables named ``prefix_0``, ``prefix_1``, ...
 
-        :param lower: lower bound; default minus infinity.
-        :param upper: upper bound; default plus infinity.
+        :param lower: lower bound, or one per variable; default minus infinity.
+        :param upper: upper bound, or one per variable; default plus infinity.
+        :param names: one name per variable instead of ``prefix_i``.
         """
-    def binaries(self, prefix: str, count: SupportsIndex) -> list[Var]:
-        """Batch-add ``count`` binary variables named ``prefix_0``, ``prefix_1``, ..."""
+    def binaries(self, prefix: str, count: SupportsIndex, names: Sequence[str] | None = None) -> list[Var]:
+        """Batch-add ``count`` binary variables named ``prefix_0``, ``prefix_1``, ...
+
+        :param names: one name per variable instead of ``prefix_i``.
+        """
+    def add_matrix(
+        self,
+        A: Any,
+        variables: Sequence[Var],
+        sense: Literal["<=", ">=", "=="] | Sequence[str] | Any,
+        rhs: SupportsFloat | Sequence[SupportsFloat] | Any,
+        name: str | Sequence[str] | None = None,
+    ) -> range:
+        """Add one linear constraint per row of ``A @ variables  sense  rhs``, built straight
+        from the array buffers; returns the positions of the new rows.
+
+        :param A: a dense NumPy array or any ``scipy.sparse`` matrix, one column per variable.
+        :param variables: the model's variables, one per column of ``A``.
+        :param sense: ``"<="``, ``">="`` or ``"=="``, or one per row.
+        :param rhs: a number, or one per row.
+        :param name: a name for every row (``name[i]`` when a sequence is given).
+        """
+    def write(self, path: str | os.PathLike[str]) -> None:
+        """Write the model to ``path``: ``.lp`` (the ``to_lp`` text) or ``.mps`` (through
+        HiGHS), chosen by the suffix."""
     def solve(
         self,
         *,
@@ -317,17 +358,17 @@ class PersistentHighs:
         :param time_limit: seconds per solve; default no limit.
         """
     def update_col_bounds(
-        self, indices: Sequence[SupportsIndex], lowers: Sequence[SupportsFloat], uppers: Sequence[SupportsFloat]
+        self, indices: _IndexArray, lowers: _FloatArray, uppers: _FloatArray
     ) -> None:
         """Change the bounds of the variables at ``indices`` (creation order)."""
     def update_row_bounds(
-        self, indices: Sequence[SupportsIndex], lowers: Sequence[SupportsFloat], uppers: Sequence[SupportsFloat]
+        self, indices: _IndexArray, lowers: _FloatArray, uppers: _FloatArray
     ) -> None:
         """Change the bounds of the linear constraints at ``indices`` (insertion order)."""
-    def update_col_costs(self, indices: Sequence[SupportsIndex], costs: Sequence[SupportsFloat]) -> None:
+    def update_col_costs(self, indices: _IndexArray, costs: _FloatArray) -> None:
         """Change costs, in the minimisation form (negate them for a maximised model)."""
     def update_matrix_coeffs(
-        self, rows: Sequence[SupportsIndex], cols: Sequence[SupportsIndex], values: Sequence[SupportsFloat]
+        self, rows: _IndexArray, cols: _IndexArray, values: _FloatArray
     ) -> None:
         """Change constraint coefficients."""
     def row_bounds(self) -> tuple[list[float], list[float]]:

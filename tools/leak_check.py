@@ -17,8 +17,12 @@ import itertools
 import math
 import os
 import sys
+import tempfile
 import time
 
+import numpy as np
+
+import velmo
 import velmo_opt as vo
 
 LIMIT_MB = 1.0
@@ -666,6 +670,67 @@ def blackbox_engines():
     return op
 
 
+def growing_sums():
+    m = vo.Model()
+    xs = m.variables("x", 50)
+    arr = np.empty(50, dtype=object)
+    arr[:] = xs
+    weights = np.arange(50.0)
+
+    def op():
+        e = 0
+        for x in xs:
+            e += x
+        held = e
+        e = e + 2 * xs[0] - 1
+        branch = held - xs[1]  # held is no longer the tip: copied
+        q = sum((x * x for x in xs[:10]), held)
+        q = q + xs[2] - 3
+        weights @ arr, arr.sum(), repr(branch), repr(q), held <= 4
+    return op
+
+
+def bulk_input(tmp):
+    import scipy.sparse as sp
+
+    def op():
+        m = vo.Model()
+        xs = m.variables("x", 4, lower=np.zeros(4), upper=[1, 2, 3, 4], names=["a", "b", "c", "d"])
+        m.integers("k", 2, lower=[0, 1], names=("k0", "k1"))
+        m.add_matrix(np.eye(4), xs, "<=", np.ones(4), name="cap")
+        m.add_matrix(sp.random(3, 4, density=0.5, format="csr", random_state=1), xs, [">=", "<=", "=="], 0)
+        m.maximize(vo.sum(xs))
+        r = m.solve()
+        m.add_matrix([[1, 1, 1, 1]], xs, "<=", 3)  # copies the rows the Result shares
+        r.values(), r.sensitivity()
+        m.write(os.path.join(tmp, "m.lp"))
+        m.write(os.path.join(tmp, "m.mps"))
+        velmo.read_model(os.path.join(tmp, "m.mps")).solve()
+        raises(m.add_matrix, [[math.nan, 1, 1, 1]], xs, "<=", 1)
+        raises(m.add_matrix, np.ones((1, 3)), xs, "<=", 1)
+        raises(m.add_matrix, np.ones((1, 4)), xs, "<", 1)
+        raises(m.add_matrix, np.ones((1, 4)), xs, "<=", 1, name=[1])
+        raises(m.variables, "v", 2, lower=[1, 2, 3])
+        raises(m.write, os.path.join(tmp, "m.txt"))
+        raises(velmo.read_model, os.path.join(tmp, "none.mps.txt"))
+    return op
+
+
+def persistent_arrays():
+    m, x, y = lp_model()
+    p = vo.PersistentHighs.from_model(model=m)
+    idx = np.array([0, 1])
+
+    def op():
+        p.update_col_bounds(idx, np.zeros(2), np.array([10.0, 10.0]))
+        p.update_col_costs(idx.astype(np.uint32), np.array([-3.0, -2.0]))
+        p.update_row_bounds(np.array([1]), np.array([-math.inf]), np.array([6.0]))
+        raises(p.update_col_bounds, np.array([5]), np.zeros(1), np.ones(1))
+        raises(p.update_col_costs, idx, np.array([math.nan, 1.0]))
+        p.resolve()
+    return op
+
+
 def interrupting(x):
     raise KeyboardInterrupt
 
@@ -760,6 +825,9 @@ PATHS = [
     ("persistent: updates and resolve", persistent),
     ("persistent: loading", persistent_load),
     ("persistent: error paths", persistent_errors),
+    ("persistent: NumPy array updates", persistent_arrays),
+    ("expr: sums grown with +=, builtin sum and NumPy", growing_sums),
+    ("model: add_matrix, bound arrays, write, read_model", lambda: bulk_input(tempfile.mkdtemp())),
     ("blackbox: solve_de, solve_parallel_de", blackbox),
     ("blackbox: failing objectives and errors", blackbox_failures),
     ("blackbox: stochastic_solve and its errors", stochastic),

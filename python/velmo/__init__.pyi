@@ -70,3 +70,4 @@ __all__ = [
 ]
 
 __version__: str
+from velmo.model_files import read_model as read_model

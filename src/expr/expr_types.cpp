@@ -18,7 +18,7 @@ PyTypeObject* quad_type = nullptr;
 PyTypeObject* nl_type = nullptr;
 PyTypeObject* constraint_type = nullptr;
 
-Operand classify(PyObject* o) noexcept {
+Operand classify(PyObject* o) {
   Operand op;
   PyTypeObject* t = Py_TYPE(o);
   if (t == var_type) {
@@ -26,10 +26,10 @@ Operand classify(PyObject* o) noexcept {
     op.var = reinterpret_cast<PyVar*>(o)->index;
   } else if (t == expr_type) {
     op.kind = Operand::Linear;
-    op.expr = &reinterpret_cast<PyExpr*>(o)->value;
+    op.expr = &reinterpret_cast<PyExpr*>(o)->value.get();
   } else if (t == quad_type) {
     op.kind = Operand::Quad;
-    op.quad = &reinterpret_cast<PyQuad*>(o)->value;
+    op.quad = &reinterpret_cast<PyQuad*>(o)->value.get();
   } else if (t == nl_type) {
     op.kind = Operand::Nl;
     op.nl = &reinterpret_cast<PyNl*>(o)->value;
@@ -45,8 +45,9 @@ namespace {
 // half-constructed.
 template <class PyT, class V>
 Ref make_object(PyTypeObject* type, V&& value) {
+  using Payload = decltype(PyT::value);
   PyT* o = py::alloc_instance<PyT>(type);
-  new (&o->value) std::decay_t<V>(std::forward<V>(value));
+  new (&o->value) Payload(std::forward<V>(value));
   return Ref::steal(reinterpret_cast<PyObject*>(o));
 }
 
@@ -84,10 +85,10 @@ PyObject* var_repr(PyObject* self) {
   });
 }
 PyObject* expr_repr(PyObject* self) {
-  return py::guard([&] { return py::str(expr_text(reinterpret_cast<PyExpr*>(self)->value)).release(); });
+  return py::guard([&] { return py::str(expr_text(reinterpret_cast<PyExpr*>(self)->value.get())).release(); });
 }
 PyObject* quad_repr(PyObject* self) {
-  return py::guard([&] { return py::str(quad_text(reinterpret_cast<PyQuad*>(self)->value)).release(); });
+  return py::guard([&] { return py::str(quad_text(reinterpret_cast<PyQuad*>(self)->value.get())).release(); });
 }
 PyObject* nl_repr(PyObject* self) {
   return py::guard([&] { return py::str(nl_text(reinterpret_cast<PyNl*>(self)->value)).release(); });
@@ -103,9 +104,25 @@ PyObject* constraint_repr(PyObject* self) {
 // ---- arithmetic. Python calls a class's slot for `a op b` both when `a` is an instance
 // (forward form) and when only `b` is (reflected form); the receiver decides.
 
+// `e + t`, `e - t` and `n + e` with an Expr e extend e's shared term log (see growing_sum.hpp)
+// instead of copying e.
+PyObject* grown_expr(PyObject* e, const Operand& other, double sign) {
+  return make_object<PyExpr>(expr_type, grow(reinterpret_cast<PyExpr*>(e)->value, other, sign)).release();
+}
+
 template <PyTypeObject** Self>
 PyObject* linear_add(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    if (*Self == expr_type) {
+      if (Py_TYPE(a) == expr_type) {
+        const Operand other = classify(b);
+        if (extends_linear(other)) return grown_expr(a, other, 1.0);
+        return wrap_value(linear_addsub(classify(a), other, 1.0)).release();
+      }
+      const Operand left = classify(a);
+      if (left.kind == Operand::Number) return grown_expr(b, left, 1.0);
+      return wrap_value(linear_raddsub(left, classify(b), 1.0)).release();
+    }
     if (Py_TYPE(a) == *Self) return wrap_value(linear_addsub(classify(a), classify(b), 1.0)).release();
     return wrap_value(linear_raddsub(classify(a), classify(b), 1.0)).release();
   });
@@ -113,6 +130,11 @@ PyObject* linear_add(PyObject* a, PyObject* b) {
 template <PyTypeObject** Self>
 PyObject* linear_sub(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    if (*Self == expr_type && Py_TYPE(a) == expr_type) {
+      const Operand other = classify(b);
+      if (extends_linear(other)) return grown_expr(a, other, -1.0);
+      return wrap_value(linear_addsub(classify(a), other, -1.0)).release();
+    }
     if (Py_TYPE(a) == *Self) return wrap_value(linear_addsub(classify(a), classify(b), -1.0)).release();
     return wrap_value(linear_raddsub(classify(a), classify(b), -1.0)).release();
   });
@@ -193,29 +215,37 @@ PyObject* var_power(PyObject* a, PyObject* b, PyObject* mod) {
   });
 }
 
+PyObject* grown_quad(PyObject* q, const Operand& other, double sign) {
+  return make_object<PyQuad>(quad_type, grow(reinterpret_cast<PyQuad*>(q)->value, other, sign)).release();
+}
+
 PyObject* quad_add_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
     const bool forward = Py_TYPE(a) == quad_type;
     PyObject* self = forward ? a : b;
-    return wrap_value(quad_add(reinterpret_cast<PyQuad*>(self)->value, classify(forward ? b : a))).release();
+    const Operand other = classify(forward ? b : a);
+    if (extends_quad(other, 1.0)) return grown_quad(self, other, 1.0);
+    return wrap_value(quad_add(reinterpret_cast<PyQuad*>(self)->value.get(), other)).release();
   });
 }
 PyObject* quad_sub_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
     if (Py_TYPE(a) != quad_type) return not_implemented();  // no reflected subtraction
-    return wrap_value(quad_sub(reinterpret_cast<PyQuad*>(a)->value, classify(b))).release();
+    const Operand other = classify(b);
+    if (extends_quad(other, -1.0)) return grown_quad(a, other, -1.0);
+    return wrap_value(quad_sub(reinterpret_cast<PyQuad*>(a)->value.get(), other)).release();
   });
 }
 PyObject* quad_mul_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
     const bool forward = Py_TYPE(a) == quad_type;
     PyObject* self = forward ? a : b;
-    return wrap_value(quad_mul(reinterpret_cast<PyQuad*>(self)->value, classify(forward ? b : a))).release();
+    return wrap_value(quad_mul(reinterpret_cast<PyQuad*>(self)->value.get(), classify(forward ? b : a))).release();
   });
 }
 PyObject* quad_div_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
-    if (Py_TYPE(a) == quad_type) return wrap_value(quad_div(reinterpret_cast<PyQuad*>(a)->value, classify(b))).release();
+    if (Py_TYPE(a) == quad_type) return wrap_value(quad_div(reinterpret_cast<PyQuad*>(a)->value.get(), classify(b))).release();
     return wrap_value(Value(reflected_div(classify(a), classify(b)))).release();
   });
 }

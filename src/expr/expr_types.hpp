@@ -3,6 +3,7 @@
 #pragma once
 
 #include "expr/algebra.hpp"
+#include "expr/growing_sum.hpp"
 #include "module/py.hpp"
 
 #include <string>
@@ -16,11 +17,11 @@ struct PyVar {
 };
 struct PyExpr {
   PyObject ob_base;
-  Expr value;
+  GrowingExpr value;
 };
 struct PyQuad {
   PyObject ob_base;
-  QuadExpr value;
+  GrowingQuad value;
 };
 struct PyNl {
   PyObject ob_base;
@@ -44,7 +45,8 @@ PyTypeObject* make_nl_type();
 PyTypeObject* make_constraint_type();
 
 // Classifies any Python object as an operand (module classes first, then numbers).
-Operand classify(PyObject* o) noexcept;
+// An Expr or QuadExpr operand is read through its plain value, built here on first use.
+Operand classify(PyObject* o);
 
 py::Ref new_var(uint32_t index, std::string name);
 py::Ref wrap_value(Value&& v);

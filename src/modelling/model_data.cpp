@@ -29,7 +29,7 @@ uint32_t ModelData::add_variable(std::string var_name, double lower, double uppe
   try {
     name_index.insert_or_assign(std::move(var_name), index);  // a repeat name moves on
   } catch (...) {
-    variables.pop_back();
+    variables.edit().pop_back();
     throw;
   }
   return index;
@@ -37,7 +37,10 @@ uint32_t ModelData::add_variable(std::string var_name, double lower, double uppe
 
 void ModelData::truncate_variables(size_t count) noexcept {
   if (count >= variables.size()) return;
-  variables.erase(variables.begin() + static_cast<ptrdiff_t>(count), variables.end());
+  // The batch that is undone reserved room first, which already made the array this model's
+  // own, so nothing is copied here.
+  std::vector<VariableRecord>& own = variables.edit();
+  own.erase(own.begin() + static_cast<ptrdiff_t>(count), own.end());
   try {
     name_index.clear();
     for (const VariableRecord& v : variables) name_index.insert_or_assign(v.name, v.index);

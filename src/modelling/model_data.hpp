@@ -3,6 +3,7 @@
 #pragma once
 
 #include "expr/algebra.hpp"
+#include "modelling/shared_rows.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -39,9 +40,9 @@ struct NameHash {
 struct ModelData {
   std::optional<Objective> objective;
   std::string name = "model";
-  std::vector<VariableRecord> variables;
+  CowVector<VariableRecord> variables;
   std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> name_index;
-  std::vector<LinearRow> linear_constraints;
+  CowVector<LinearRow> linear_constraints;
   std::vector<NonlinearConstraint> nonlinear_constraints;
   std::vector<std::vector<uint32_t>> soc_cones;
   std::vector<std::vector<uint32_t>> psd_cones;

@@ -2,12 +2,15 @@
 #include "modelling/model_type.hpp"
 
 #include "expr/expr_types.hpp"
+#include "modelling/bulk_input.hpp"
 #include "module/args.hpp"
 #include "module/type_builder.hpp"
 #include "results/diagnostics_binding.hpp"
 #include "results/export_methods.hpp"
+#include "results/model_files.hpp"
 #include "solve/solve.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -119,19 +122,16 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   return py::guard([&] {
     std::string prefix;
     uint64_t count = 0;
-    double lower = -kInf;
-    double upper = kInf;
-    if (kind == VarKind::Binary) {
-      py::Args a(fname, {"prefix", "count"}, 2, args, nargs, kwnames);
-      prefix = a.text(0);
-      count = a.count(1);
-    } else {
-      py::Args a(fname, {"prefix", "count", "lower", "upper"}, 2, args, nargs, kwnames);
-      prefix = a.text(0);
-      count = a.count(1);
-      lower = a.real(2, -kInf);
-      upper = a.real(3, kInf);
-    }
+    const bool binary = kind == VarKind::Binary;
+    py::Args a = binary ? py::Args(fname, {"prefix", "count", "names"}, 2, args, nargs, kwnames)
+                        : py::Args(fname, {"prefix", "count", "lower", "upper", "names"}, 2, args, nargs, kwnames);
+    prefix = a.text(0);
+    count = a.count(1);
+    // One number for all, or an array of `count` per-variable bounds; `names` replaces the
+    // prefix naming with one given name per variable.
+    const BoundArg lower(binary ? nullptr : a[2], count, -kInf, fname, "lower");
+    const BoundArg upper(binary ? nullptr : a[3], count, kInf, fname, "upper");
+    std::vector<std::string> given = given_names(a[binary ? 2 : 4], count, fname);
     std::vector<std::string> names;
     uint32_t first = 0;
     {
@@ -145,17 +145,25 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       first = static_cast<uint32_t>(d.variables.size());
       names.reserve(count);
       d.variables.reserve(d.variables.size() + count);
-      d.name_index.reserve(d.name_index.size() + count);  // no rehash cascade while adding
+      // No rehash cascade while adding, and no rehash per small batch either.
+      const size_t wanted = d.name_index.size() + count;
+      if (wanted > d.name_index.bucket_count() * d.name_index.max_load_factor()) {
+        d.name_index.reserve(std::max<size_t>(wanted, 2 * d.name_index.size()));
+      }
       std::string name = prefix + "_";
       const size_t stem = name.size();
       char digits[24];
       try {
         for (uint64_t k = 0; k < count; ++k) {
-          auto res = std::to_chars(digits, digits + sizeof digits, k);
-          name.resize(stem);
-          name.append(digits, res.ptr);
+          if (given.empty()) {
+            auto res = std::to_chars(digits, digits + sizeof digits, k);
+            name.resize(stem);
+            name.append(digits, res.ptr);
+          } else {
+            name = std::move(given[k]);
+          }
           names.push_back(name);
-          d.add_variable(name, lower, upper, kind);
+          d.add_variable(name, lower[k], upper[k], kind);
         }
       } catch (...) {
         d.truncate_variables(first);  // a batch is added whole or not at all
@@ -341,6 +349,13 @@ PyMethodDef model_methods[] = {
                  "``[X00, X01, X11, X02, X12, X22, \u2026]`` (length ``d(d+1)/2``). A model with\n"
                  "any cone auto-routes to Clarabel (``PSDTriangleConeT(d)``). The off-\n"
                  "diagonal entries are \u221a2-scaled internally per Clarabel's convention."),
+    VELMO_METHOD("add_matrix", model_add_matrix,
+                 "add_matrix($self, A, variables, sense, rhs, name=None)\n--\n\n"
+                 "Add one linear constraint per row of A (a NumPy array or a scipy.sparse\n"
+                 "matrix): A[i] @ variables <sense> rhs[i]. `sense` is \"<=\", \">=\" or \"==\"\n"
+                 "or one per row; `rhs` a number or one per row; `name` None, a stem\n"
+                 "(rows named stem_0, stem_1, ...) or one name per row. Returns the\n"
+                 "positions of the new rows as a range."),
     VELMO_METHOD("variables", m_variables,
                  "variables($self, prefix, count, lower=..., upper=...)\n--\n\n"
                  "Batch-add continuous variables. Returns a list of Var objects.\n"
@@ -366,6 +381,11 @@ PyMethodDef model_methods[] = {
     VELMO_METHOD("to_lp", model_to_lp, "to_lp($self)\n--\n\nExport the model to LP format string."),
     VELMO_METHOD("to_python", model_to_python,
                  "to_python($self)\n--\n\nGenerate standalone Python code that recreates this model."),
+    VELMO_METHOD("write", model_write,
+                 "write($self, path)\n--\n\n"
+                 "Write the model to a file chosen by its suffix: .lp (the to_lp text) or\n"
+                 ".mps (written by HiGHS). Models with parts neither format holds\n"
+                 "(nonlinear terms, cones) are refused; so are non-finite numbers in .lp."),
     VELMO_METHOD("summary", model_summary, "summary($self)\n--\n\nGet a human-readable model summary."),
     {nullptr, nullptr, 0, nullptr}};
 

@@ -147,8 +147,25 @@ PyObject* item(PyObject* list, size_t k) { return PyList_GetItem(list, static_ca
 
 // Indices below `limit`; a bad one raises ValueError naming the parameter, the position, the
 // index and the size.
+[[noreturn]] void out_of_range(const char* fname, const char* pname, size_t k, const std::string& index,
+                               size_t limit, const char* what) {
+  py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + "[" + std::to_string(k) + "] = " + index +
+                                  " is out of range: the model has " + std::to_string(limit) + " " + what);
+}
+
 std::vector<int32_t> read_indices(PyObject* seq, const char* fname, const char* pname, size_t limit,
                                   const char* what) {
+  // A NumPy integer array is read in one copy, not one Python object per entry.
+  Ref numpy = import("numpy");
+  if (std::optional<std::vector<int64_t>> bulk = ndarray_int64s(numpy.get(), seq, "iu")) {
+    std::vector<int32_t> out(bulk->size());
+    for (size_t k = 0; k < bulk->size(); ++k) {
+      const int64_t v = (*bulk)[k];
+      if (v < 0 || static_cast<uint64_t>(v) >= limit) out_of_range(fname, pname, k, std::to_string(v), limit, what);
+      out[k] = static_cast<int32_t>(v);
+    }
+    return out;
+  }
   Ref fast = sequence_items(seq, fname, pname, "int");
   const size_t n = items_size(fast.get());
   std::vector<int32_t> out;
@@ -160,15 +177,20 @@ std::vector<int32_t> read_indices(PyObject* seq, const char* fname, const char* 
                                      "' must be a sequence of int, but item " + std::to_string(k) +
                                      " is " + py::type_name(o));
     }
-    Ref index = py::check(PyNumber_Index(o));
+    PyObject* as_index = PyNumber_Index(o);
+    if (as_index == nullptr && PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();  // an __index__ that refuses (an array of more than one entry): a wrong item
+      py::raise(PyExc_TypeError, std::string(fname) + "(): argument '" + pname +
+                                     "' must be a sequence of int, but item " + std::to_string(k) +
+                                     " is " + py::type_name(o));
+    }
+    Ref index = py::check(as_index);
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
     if (v == -1 && PyErr_Occurred()) throw py::ErrorAlreadySet{};
     if (overflow != 0 || v < 0 || static_cast<unsigned long long>(v) >= limit) {
       Ref text = py::check(PyObject_Str(index.get()));
-      py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + "[" + std::to_string(k) + "] = " +
-                                      py::utf8(text.get()) + " is out of range: the model has " +
-                                      std::to_string(limit) + " " + what);
+      out_of_range(fname, pname, k, py::utf8(text.get()), limit, what);
     }
     out.push_back(static_cast<int32_t>(v));
   }
@@ -177,8 +199,24 @@ std::vector<int32_t> read_indices(PyObject* seq, const char* fname, const char* 
 
 // The first `count` floats of a sequence (extra entries are ignored); NaN is refused, since
 // HiGHS either refuses it or takes it and then solves a model that means nothing.
+[[noreturn]] void too_few(const char* fname, const char* pname, size_t n, size_t count, const char* index_name) {
+  py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + " has " + std::to_string(n) +
+                                  " entries, fewer than the " + std::to_string(count) + " of " + index_name);
+}
+
 std::vector<double> read_values(PyObject* seq, const char* fname, const char* pname, size_t count,
                                 const char* index_name) {
+  Ref numpy = import("numpy");
+  if (std::optional<std::vector<double>> bulk = ndarray_doubles(numpy.get(), seq, "iuf")) {
+    if (bulk->size() < count) too_few(fname, pname, bulk->size(), count, index_name);
+    bulk->resize(count);
+    for (size_t k = 0; k < count; ++k) {
+      if (std::isnan((*bulk)[k])) {
+        py::raise(PyExc_ValueError, std::string(fname) + "(): " + pname + "[" + std::to_string(k) + "] is NaN");
+      }
+    }
+    return std::move(*bulk);
+  }
   Ref fast = sequence_items(seq, fname, pname, "float");
   const size_t n = items_size(fast.get());
   if (n < count) {
@@ -243,20 +281,26 @@ PyObject* update_bounds(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     const std::vector<double> uppers = read_values(a[2], fname, "uppers", indices.size(), "indices");
     if (indices.empty()) return py::new_none();
     const std::vector<size_t> keep = last_of_each(indices);
-    const std::vector<int32_t> set = pick(indices, keep);
-    const std::vector<double> lo = pick(lowers, keep);
-    const std::vector<double> up = pick(uppers, keep);
+    // Distinct indices (the usual bulk update) go as given, without copies.
+    const bool all = keep.size() == indices.size();
+    const std::vector<int32_t> set = all ? std::vector<int32_t>() : pick(indices, keep);
+    const std::vector<double> lo_picked = all ? std::vector<double>() : pick(lowers, keep);
+    const std::vector<double> up_picked = all ? std::vector<double>() : pick(uppers, keep);
+    const std::vector<int32_t>& set_ref = all ? indices : set;
+    const std::vector<double>& lo = all ? lowers : lo_picked;
+    const std::vector<double>& up = all ? uppers : up_picked;
     py::ObjectLock lock(r.busy, kBusy);
     GilEnsure gil;
     PyObject* numpy = r.numpy.get();
-    Ref st = call_method(r.highs.get(), cols ? "changeColsBounds" : "changeRowsBounds", ints(static_cast<long long>(set.size())).get(),
-                         numpy_array(numpy, set).get(), numpy_array(numpy, lo).get(), numpy_array(numpy, up).get());
+    Ref st = call_method(r.highs.get(), cols ? "changeColsBounds" : "changeRowsBounds",
+                         ints(static_cast<long long>(set_ref.size())).get(), numpy_array(numpy, set_ref).get(),
+                         numpy_array(numpy, lo).get(), numpy_array(numpy, up).get());
     if (highs_refused(st.get())) refused_by_highs(fname, st.get(), "nothing was applied");
     std::vector<double>& lower = cols ? r.col_lower : r.row_lower;
     std::vector<double>& upper = cols ? r.col_upper : r.row_upper;
-    for (size_t k = 0; k < set.size(); ++k) {
-      lower[static_cast<size_t>(set[k])] = lo[k];
-      upper[static_cast<size_t>(set[k])] = up[k];
+    for (size_t k = 0; k < set_ref.size(); ++k) {
+      lower[static_cast<size_t>(set_ref[k])] = lo[k];
+      upper[static_cast<size_t>(set_ref[k])] = up[k];
     }
     return py::new_none();
   });
@@ -278,8 +322,11 @@ PyObject* p_update_col_costs(PyObject* self, PyObject* const* args, Py_ssize_t n
     const std::vector<double> costs = read_values(a[1], fname, "costs", indices.size(), "indices");
     if (indices.empty()) return py::new_none();
     const std::vector<size_t> keep = last_of_each(indices);
-    const std::vector<int32_t> set = pick(indices, keep);
-    const std::vector<double> c = pick(costs, keep);
+    const bool all = keep.size() == indices.size();  // distinct: no copies, as for bounds
+    const std::vector<int32_t> picked_set = all ? std::vector<int32_t>() : pick(indices, keep);
+    const std::vector<double> picked_costs = all ? std::vector<double>() : pick(costs, keep);
+    const std::vector<int32_t>& set = all ? indices : picked_set;
+    const std::vector<double>& c = all ? costs : picked_costs;
     py::ObjectLock lock(r.busy, kBusy);
     GilEnsure gil;
     PyObject* numpy = r.numpy.get();

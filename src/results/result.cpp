@@ -103,10 +103,10 @@ PyObject* get_primals(PyObject* self, void*) {
 }
 PyObject* get_var_names(PyObject* self, void*) {
   return py::guard([&] {
-    const auto& names = rec(self).var_names;
-    Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(names.size())));
-    for (size_t i = 0; i < names.size(); ++i) {
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::str(names[i]).release());
+    const ResultRecord& r = rec(self);
+    Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(r.num_var_names())));
+    for (size_t i = 0; i < r.num_var_names(); ++i) {
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::str(r.var_name(i)).release());
     }
     return list.release();
   });
@@ -132,9 +132,9 @@ PyObject* r_values(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     const ResultRecord& r = rec(self);
     if (!r.primals) no_solution();
     Ref dict = py::check(PyDict_New());
-    const size_t n = std::min(r.var_names.size(), r.primals->size());
+    const size_t n = std::min(r.num_var_names(), r.primals->size());
     for (size_t i = 0; i < n; ++i) {
-      Ref key = py::str(r.var_names[i]);
+      Ref key = py::str(r.var_name(i));
       Ref value = py::float_obj((*r.primals)[i]);
       py::check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
     }

@@ -26,16 +26,23 @@ struct ResultRecord {
   // when dual i belongs to constraint i.
   std::vector<uint32_t> dual_rows;
   py::Ref basis;
-  std::vector<std::string> var_names;
-  std::vector<LinearRow> constraints;   // model data for the diagnostics; empty when absent
-  std::vector<VariableRecord> variables;
+  // The model's variables and rows at solve time, shared with the model (which copies its
+  // own arrays before it next changes them), so a solve copies none of them. `named` gives
+  // `var_names`; `constraints` and `variables` are the model data for the diagnostics, empty
+  // when absent (the one-line functions keep names but no model data).
+  SharedArray<VariableRecord> named;
+  SharedArray<LinearRow> constraints;
+  SharedArray<VariableRecord> variables;
   std::shared_ptr<const diagnostics::RawRanging> ranging;
+
+  size_t num_var_names() const noexcept { return named.size(); }
+  const std::string& var_name(size_t i) const noexcept { return named[i].name; }
 };
 
 // The stored model data, read only through these two (the additions' one point of contact
 // with how a Result keeps its copies).
-inline const std::vector<LinearRow>& stored_rows(const ResultRecord& r) noexcept { return r.constraints; }
-inline const std::vector<VariableRecord>& stored_variables(const ResultRecord& r) noexcept { return r.variables; }
+inline const std::vector<LinearRow>& stored_rows(const ResultRecord& r) noexcept { return r.constraints.get(); }
+inline const std::vector<VariableRecord>& stored_variables(const ResultRecord& r) noexcept { return r.variables.get(); }
 
 struct PyResult {
   PyObject ob_base;

@@ -79,6 +79,51 @@ std::vector<double> array_doubles(PyObject* numpy, PyObject* array_like) {
   return out;
 }
 
+namespace {
+// `o` as a contiguous 1-d array of `dtype` when it is an ndarray of one of `kinds`.
+Ref matching_ndarray(PyObject* numpy, PyObject* o, const char* kinds, const char* dtype) {
+  Ref ndarray = attr(numpy, "ndarray");
+  const int is = PyObject_IsInstance(o, ndarray.get());
+  if (is < 0) throw py::ErrorAlreadySet{};
+  if (is == 0) return Ref();
+  Ref ndim = attr(o, "ndim");
+  if (PyLong_AsLong(ndim.get()) != 1) {
+    PyErr_Clear();
+    return Ref();
+  }
+  Ref kind = attr(attr(o, "dtype").get(), "kind");
+  const std::string k = py::utf8(kind.get());
+  if (k.size() != 1 || std::string_view(kinds).find(k[0]) == std::string_view::npos) return Ref();
+  Ref type = py::str(dtype);
+  return call_method(numpy, "ascontiguousarray", o, type.get());
+}
+
+template <class T>
+std::vector<T> bytes_of(PyObject* array) {
+  Ref bytes = call_method(array, "tobytes");
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
+  std::vector<T> out(static_cast<size_t>(size) / sizeof(T));
+  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(T));
+  return out;
+}
+}  // namespace
+
+std::optional<std::vector<int64_t>> ndarray_int64s(PyObject* numpy, PyObject* o, const char* kinds) {
+  Ref a = matching_ndarray(numpy, o, kinds, "int64");
+  if (!a) return std::nullopt;
+  // A uint64 above INT64_MAX wraps to a negative value here, which the caller refuses as out
+  // of range.
+  return bytes_of<int64_t>(a.get());
+}
+
+std::optional<std::vector<double>> ndarray_doubles(PyObject* numpy, PyObject* o, const char* kinds) {
+  Ref a = matching_ndarray(numpy, o, kinds, "float64");
+  if (!a) return std::nullopt;
+  return bytes_of<double>(a.get());
+}
+
 std::vector<double> to_doubles(PyObject* iterable) {
   std::vector<double> out;
   const Py_ssize_t hint = PyObject_Length(iterable);

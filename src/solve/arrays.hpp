@@ -67,6 +67,12 @@ std::vector<double> to_doubles(PyObject* iterable);
 // through one bytes copy instead of one Python object per element.
 std::vector<double> array_doubles(PyObject* numpy, PyObject* array_like);
 double to_double(PyObject* o);
+
+// A one-dimensional NumPy array whose dtype kind is one of `kinds` (for example "iu"), read
+// in bulk as int64 or float64; nullopt when `o` is anything else (the caller then converts
+// element by element, with its own error messages).
+std::optional<std::vector<int64_t>> ndarray_int64s(PyObject* numpy, PyObject* o, const char* kinds);
+std::optional<std::vector<double>> ndarray_doubles(PyObject* numpy, PyObject* o, const char* kinds);
 // An unsigned integer; nullopt (error cleared) when `o` is not one.
 std::optional<uint64_t> to_count(PyObject* o) noexcept;
 

@@ -139,13 +139,26 @@ bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
   Ref no_value = numpy_array(numpy, std::span<const double>{});
   Ref zero = ints(0);
 
-  // The columns without their coefficients: the matrix goes in once, through the rows.
+  // The rows first, empty, then the columns with their entries: the compiled matrix is
+  // column-wise, which is also how HiGHS stores it, so it goes in as it is, with no
+  // transposition on either side.
+  if (c.num_rows > 0) {
+    Ref lower = numpy_array(numpy, c.row_lower);
+    Ref upper = numpy_array(numpy, c.row_upper);
+    Ref st = call_method(highs, "addRows", size_obj(c.num_rows).get(), lower.get(), upper.get(), zero.get(),
+                         no_index.get(), no_index.get(), no_value.get());
+    if (highs_refused(st.get())) return false;
+  }
   if (n > 0) {
     Ref cost = numpy_array(numpy, c.col_cost);
     Ref lower = numpy_array(numpy, c.col_lower);
     Ref upper = numpy_array(numpy, c.col_upper);
+    const size_t nnz = c.a_value.size();
+    // HiGHS reads one start per column; the end of the last column is the entry count.
+    Ref starts = nnz == 0 ? no_index.copy() : numpy_array(numpy, std::span<const int32_t>(c.a_start.data(), n));
     Ref st = call_method(highs, "addCols", size_obj(n).get(), cost.get(), lower.get(), upper.get(),
-                         zero.get(), no_index.get(), no_index.get(), no_value.get());
+                         size_obj(nnz).get(), starts.get(), numpy_array(numpy, c.a_index).get(),
+                         numpy_array(numpy, c.a_value).get());
     if (highs_refused(st.get())) return false;
   }
 
@@ -161,19 +174,6 @@ bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const 
     const std::vector<uint8_t> types(cols.size(), static_cast<uint8_t>(code));
     Ref st = call_method(highs, "changeColsIntegrality", size_obj(cols.size()).get(),
                          numpy_array(numpy, cols).get(), numpy_array(numpy, types).get());
-    if (highs_refused(st.get())) return false;
-  }
-
-  // One pass over the columns turns A into rows, each with ascending column indices.
-  const Csc rows = transposed(c.a_start, c.a_index, c.a_value, c.num_rows);
-  if (c.num_rows > 0) {
-    // HiGHS reads one start per row; the end of the last row is the entry count.
-    Ref lower = numpy_array(numpy, c.row_lower);
-    Ref upper = numpy_array(numpy, c.row_upper);
-    Ref starts = numpy_array(numpy, std::span<const int32_t>(rows.start.data(), c.num_rows));
-    Ref st = call_method(highs, "addRows", size_obj(c.num_rows).get(), lower.get(), upper.get(),
-                         size_obj(rows.value.size()).get(), starts.get(), numpy_array(numpy, rows.index).get(),
-                         numpy_array(numpy, rows.value).get());
     if (highs_refused(st.get())) return false;
   }
 

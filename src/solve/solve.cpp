@@ -178,8 +178,7 @@ PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
                              : type == ProblemType::NLP ? solve_ipopt(c, o, &m)
                                                         : solve_highs(c, o);
     ResultRecord record = record_from(std::move(outcome));
-    record.var_names.reserve(m.variables.size());
-    for (VariableRecord& v : m.variables) record.var_names.push_back(std::move(v.name));
+    record.named = SharedArray<VariableRecord>(m.variables.snapshot());
     return new_result(std::move(record)).release();
   });
 }
@@ -209,10 +208,9 @@ PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       if (relaxation_applies(c, solver, req, d)) outcome = try_relaxation(c, req.options);
       if (!outcome) outcome = dispatch(solver, c, req, d);
       record = record_from(std::move(*outcome));
-      record.var_names.reserve(d.variables.size());
-      for (const VariableRecord& v : d.variables) record.var_names.push_back(v.name);
-      record.constraints = d.linear_constraints;
-      record.variables = d.variables;
+      record.named = SharedArray<VariableRecord>(d.variables.snapshot());
+      record.variables = record.named;
+      record.constraints = SharedArray<LinearRow>(d.linear_constraints.snapshot());
       if (c.num_rows != d.linear_constraints.size()) record.dual_rows = c.row_origin;
     }
     return new_result(std::move(record)).release();

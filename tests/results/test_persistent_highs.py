@@ -121,6 +121,23 @@ def test_updates_change_mirrors_and_highs():
     assert p.resolve().objective == pytest.approx(fresh.solve().objective)
 
 
+@pytest.mark.parametrize("itype", [np.int32, np.int64, np.uint16, np.intp])
+@pytest.mark.parametrize("vtype", [np.float64, np.float32, np.int64])
+def test_numpy_updates_match_sequence_updates(itype, vtype):
+    with_arrays, with_lists = P.from_model(model=production()), P.from_model(model=production())
+    idx = [1, 0, 1]
+    with_arrays.update_col_bounds(np.array(idx, dtype=itype), np.array([1, 2, 0], dtype=vtype),
+                                  np.array([4, 5, 3, 99], dtype=vtype))
+    with_lists.update_col_bounds(idx, [1, 2, 0], [4, 5, 3, 99])
+    with_arrays.update_row_bounds(np.array([0], dtype=itype), np.array([-inf]), np.array([3], dtype=vtype))
+    with_lists.update_row_bounds([0], [-inf], [3])
+    with_arrays.update_col_costs(np.arange(2, dtype=itype), np.array([-1, -2], dtype=vtype))
+    with_lists.update_col_costs([0, 1], [-1, -2])
+    mirrors = [(p.col_bounds(), p.row_bounds(), p.col_costs()) for p in (with_arrays, with_lists)]
+    assert mirrors[0] == mirrors[1] and mirrors[0][0] == ([2.0, 0.0], [5.0, 3.0])
+    assert with_arrays.resolve().objective == pytest.approx(with_lists.resolve().objective)
+
+
 def test_each_update_is_one_bulk_call_and_repeated_indices_keep_the_last(highs_calls):
     p = P.from_model(model=production())
     first = len(highs_calls.calls)
@@ -148,6 +165,18 @@ BAD_UPDATES = [
     ("update_matrix_coeffs", ([0, 1], [0], [1, 1]), ValueError, "cols has 1 entries, fewer than the 2 of rows"),
     ("update_matrix_coeffs", ([0, 1], [0, 5], [1, 1]), ValueError, r"cols\[1\] = 5 is out of range"),
     ("update_matrix_coeffs", ([0, 1], [0, 1], [1, inf]), ValueError, r"values\[1\] is infinite"),
+    # NumPy arrays, read in bulk: the same checks and messages as for sequences.
+    ("update_col_bounds", (np.array([0, 2]), np.zeros(2), np.ones(2)), ValueError,
+     r"indices\[1\] = 2 is out of range: the model has 2 columns"),
+    ("update_col_bounds", (np.array([-1], dtype=np.int8), np.zeros(1), np.ones(1)), ValueError, r"indices\[0\] = -1"),
+    ("update_col_bounds", (np.array([2 ** 63], dtype=np.uint64), np.zeros(1), np.ones(1)), ValueError,
+     "is out of range"),
+    ("update_col_bounds", (np.array([0.0]), np.zeros(1), np.ones(1)), TypeError, "'indices'"),
+    ("update_col_bounds", (np.array([[0]]), np.zeros(1), np.ones(1)), TypeError, "'indices'"),
+    ("update_col_bounds", (np.array([0, 1]), np.zeros(1), np.ones(2)), ValueError,
+     "lowers has 1 entries, fewer than the 2 of indices"),
+    ("update_col_costs", (np.array([0, 1]), np.array([1.0, nan])), ValueError, r"costs\[1\] is NaN"),
+    ("update_row_bounds", (np.array([0]), np.array(["a"]), np.ones(1)), TypeError, "'lowers'"),
 ]
 
 

@@ -436,6 +436,12 @@ ROWS = [
     ("vo.PersistentHighs.from_model(model=other)", ValueError, None),
     ("vo.PersistentHighs.resolve(m)", TypeError, None),
     ("p.update_col_bounds()", TypeError, names("indices")),
+    ("p.update_col_bounds(__import__('numpy').array([5]), [0], [1])", ValueError,
+     "update_col_bounds(): indices[0] = 5 is out of range: the model has 2 columns"),
+    ("p.update_col_bounds(__import__('numpy').array([0.0]), [0], [1])", TypeError, names("indices")),
+    ("p.update_col_costs([0, 1], __import__('numpy').array([1.0, nan]))", ValueError, "update_col_costs(): costs[1] is NaN"),
+    ("p.update_row_bounds([0], __import__('numpy').zeros(0), [1])", ValueError,
+     "update_row_bounds(): lowers has 0 entries, fewer than the 1 of indices"),
     ("p.update_col_bounds([0], [0])", TypeError, names("uppers")),
     ("p.update_col_bounds(None, [0], [1])", TypeError, names("indices")),
     ("p.update_col_bounds('0', [0], [1])", TypeError, names("indices")),
@@ -785,6 +791,50 @@ ROWS = [
      names("integrality")),
     ("vo.pareto_frontier([f, f], [(0, 1)], x0=[0.5])", ValueError, STEERING_SWEEP),
     ("vo.pareto_frontier([f, f], [(0, 1)], 3, constraints=f)", ValueError, STEERING_SWEEP),
+
+
+    # ---- Model.add_matrix(A, variables, sense, rhs, name=None)
+    ("m.add_matrix()", TypeError, names("A")),
+    ("m.add_matrix([[1, 1]], [x, y], '<=')", TypeError, names("rhs")),
+    ("m.add_matrix([1, 1], [x, y], '<=', 4)", ValueError, "add_matrix(): A must be two-dimensional"),
+    ("m.add_matrix([[1, 1, 1]], [x, y], '<=', 4)", ValueError,
+     "add_matrix(): A has 3 columns but 2 variables were given"),
+    ("m.add_matrix([[nan, 1]], [x, y], '<=', 4)", ValueError, "add_matrix(): A holds a NaN or infinite coefficient"),
+    ("m.add_matrix([[1, -inf]], [x, y], '>=', 4)", ValueError, "add_matrix(): A holds a NaN or infinite coefficient"),
+    ("m.add_matrix([[1, 1]], [x, y], '<=', nan)", ValueError, "add_matrix(): rhs holds NaN"),
+    ("m.add_matrix([[1, 1]], [x, y], '<', 4)", ValueError, 'add_matrix(): sense must be "<=", ">=" or "=="'),
+    ("m.add_matrix([[1, 1]], [x, y], ['<=', '>='], 4)", ValueError,
+     "add_matrix(): sense must be one text or one per row (1), got 2"),
+    ("m.add_matrix([[1, 1]], [x, y], '<=', [4, 5])", ValueError,
+     "add_matrix(): rhs must be a number or one per row (1), got 2"),
+    ("m.add_matrix([[1, 1]], [x, y], '<=', [[4]])", ValueError, "add_matrix(): rhs must be one-dimensional"),
+    ("m.add_matrix([[1, 1]], [x, far], '<=', 4)", ValueError, "add_matrix(): variable 1 does not belong to this model"),
+    ("m.add_matrix([[1, 1]], [x, e], '<=', 4)", TypeError, names("variables")),
+    ("m.add_matrix([[1, 1]], 'xy', '<=', 4)", TypeError, names("variables")),
+    ("m.add_matrix([[1, 1]], [x, y], None, 4)", TypeError, names("sense")),
+    ("m.add_matrix([[1, 1]], [x, y], '<=', '4')", TypeError, names("rhs")),
+    ("m.add_matrix([[1, 1]], [x, y], '<=', 4, name=['a', 'b'])", ValueError,
+     "add_matrix(): name must give one name per row (1), got 2"),
+    ("m.add_matrix([[1, 1]], [x, y], '<=', 4, name=[1])", TypeError, names("name")),
+    ("m.add_matrix([['a', 'b']], [x, y], '<=', 4)", ValueError, None),
+
+    # ---- batch variables: per-variable lower/upper arrays and names
+    ("m.variables('v', 2, lower=[0, 1, 2])", ValueError, "variables(): lower has 3 entries for 2 variables"),
+    ("m.integers('v', 2, upper=[[1, 2]])", ValueError, "integers(): upper must be one-dimensional"),
+    ("m.variables('v', 2, lower=['a', 'b'])", ValueError, None),
+    ("m.variables('v', 2, names=['a'])", ValueError, "variables(): names has 1 entries for 2 variables"),
+    ("m.binaries('v', 1, names=[3])", TypeError, names("names")),
+    ("m.integers('v', 1, names='a')", TypeError, names("names")),
+
+    # ---- Model.write(path) and velmo.read_model(path)
+    ("m.write()", TypeError, names("path")),
+    ("m.write(5)", TypeError, names("path")),
+    ("m.write('model.txt')", ValueError, "write(): the file name must end in .lp or .mps, got 'model.txt'"),
+    ("nl.write('nl.mps')", ValueError, "write(): the model's nonlinear constraints cannot be written to an MPS file"),
+    ("cone.write('cone.lp')", ValueError, "write(): the model's cones cannot be written to an LP file"),
+    ("__import__('velmo').read_model(5)", TypeError, None),
+    ("__import__('velmo').read_model('model.csv')", ValueError,
+     "read_model(): the file name must end in .lp or .mps, got 'model.csv'"),
 ]
 
 # Inputs that look wrong but are accepted by design (stored or passed on as given); each must
@@ -899,6 +949,8 @@ TOLERATED = [
     "vo.solve_cmaes(f, [(0, 1)], variant='full', pop_size=1, restarts=2, max_generations=2, tol=-1)",
     "vo.solve_portfolio(f, [(inf, -inf)], 0)",
     "vo.solve_portfolio(f, [(nan, nan), (0, 0)], max_evals=0)",
+    "scratch.add_matrix([[0, 0]], scratch.variables('s', 2, lower=[inf, 0], upper=[-inf, nan]), '<=', inf)",
+    "scratch.add_matrix([[1e300, -1e-300]], scratch.variables('s', 2), ['=='], [-inf], name='s')",
 ]
 
 

@@ -245,3 +245,33 @@ def test_random_programs_match_the_reference(program):
 ])
 def test_named_programs(program):
     run_program(program)
+
+
+# Chains of additions and subtractions that branch from earlier links: sums share storage
+# between links, so every link is compared with the reference when made and re-read at the
+# end, after all later links were built from it.
+chain_links = st.lists(st.tuples(st.sampled_from(["+", "-", "+=", "-="]), index, st.integers(0, 3)),
+                       min_size=1, max_size=40)
+
+
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.integers(0, 7), chain_links)
+def test_random_chains_leave_every_link_unchanged(start, links):
+    variables = _variables()
+    (x, rx), (y, ry) = variables[:2]
+    variables.append((x * y, ref.binary("*", rx, ry)))  # quadratic links too
+    atoms = [(n, n) for n in NUMBERS] + [(o, o) for o in OTHERS]
+    first = variables[start % len(variables)]
+    a, ra = first[0] + 1, ref.binary("+", first[1], 1)
+    chain = [(a, ra, repr(a))]
+    for op, i, back in links:
+        left, rleft, _ = chain[max(0, len(chain) - 1 - back)]
+        right, rright = variables[(i // 2) % len(variables)] if i % 2 == 0 else atoms[(i // 2) % len(atoms)]
+        got, value = outcome_of_real(partial(BINARY[op[0]], left, right))
+        wanted, ref_value = outcome_of_reference(partial(ref.binary, op[0], rleft, rright))
+        assert same(got, wanted), (op, left, right, got, wanted)
+        if value is not None:
+            chain.append((value, ref_value, repr(value)))
+    for value, ref_value, text in chain:
+        assert repr(value) == text
+        assert ref.canonical(type(value).__name__, text) == ref.canonical(ref.type_name(ref_value), ref.text(ref_value))

@@ -11,6 +11,7 @@ import random
 import re
 
 import highspy
+import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -127,3 +128,34 @@ def test_exported_program_and_lp_text_read_back(tmp_path_factory, seed):
     else:
         # HiGHS refuses bounds it cannot hold (NaN, infinite the wrong way, 1e20 and beyond).
         assert re.search(r"NaN|(?<!-)inf <=|>= inf|<= -inf\n|\d{20,}", m.to_lp()), m.to_lp()
+
+
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=list(HealthCheck))
+@given(st.integers(0, 2 ** 32), st.sampled_from([".lp", ".mps"]))
+def test_written_files_read_back_to_the_same_problem(tmp_path_factory, seed, suffix):
+    import velmo
+
+    m = random_model(seed)
+    path = tmp_path_factory.mktemp("files") / f"model{suffix}"
+    try:
+        m.write(path)
+    except ValueError as e:
+        # Refused whole: parts the format cannot hold, or data HiGHS refuses (NaN and the like).
+        assert "cannot be written" in str(e) or "nothing was written" in str(e), e
+        assert not path.exists()
+        return
+    except OSError:
+        return  # a file HiGHS's writer refused (bounds or coefficients beyond its range)
+    try:
+        back = velmo.read_model(path)
+    except ValueError:
+        # Numbers HiGHS's readers refuse, as in the test above: infinite or NaN coefficients,
+        # bounds infinite the wrong way, magnitudes of 1e20 and beyond.
+        lp = m.to_lp()
+        assert (re.search(r"(?<![\w.])(inf|NaN)(?![\w.])", lp.split("\nBounds\n")[0])
+                or re.search(r"NaN|(?<!-)inf <=|>= inf|<= -inf\n|\d{20,}", lp)), lp
+        return
+    assert (back.num_vars, back.num_constraints) == (m.num_vars, m.num_constraints)
+    want, got = m.solve(time_limit=5.0), back.solve(time_limit=5.0)
+    if want.status == "optimal" and got.status == "optimal":
+        assert got.objective == pytest.approx(want.objective, rel=1e-6, abs=1e-6)

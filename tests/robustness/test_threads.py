@@ -475,3 +475,56 @@ def test_steered_runs_side_by_side_equal_lone_runs():
     assert len(seen) == 2 * len(runs)
     for name, got in seen:
         assert got == alone[name], name
+
+
+def test_matrix_rows_added_while_another_thread_solves_and_reads_results():
+    import numpy as np
+
+    m = chain_lp(300)
+    n = m.num_vars
+    first = m.solve()
+    first_report = (first.sensitivity(), first.var_names_list, first.objective)
+    rounds = []
+
+    def adder():
+        for k in range(60):
+            cols = m.variables(f"a{k}", 5, lower=np.zeros(5), upper=np.full(5, 2.0))
+            m.add_matrix(np.eye(5), cols, "<=", np.full(5, 3.0), name=f"r{k}")
+
+    def solver():
+        for _ in range(15):
+            r = m.solve()
+            rounds.append((r, r.var_names_list, r.sensitivity()))
+
+    assert run_threads(adder, solver, solver) == []
+    assert m.num_vars == n + 300 and m.num_constraints == 299 + 300
+    # Every Result keeps the model as it was at its solve, however the model grew since.
+    assert (first.sensitivity(), first.var_names_list, first.objective) == first_report
+    for r, names, report in rounds:
+        assert r.status == "optimal" and r.objective == first.objective
+        assert r.var_names_list == names and r.sensitivity() == report
+
+
+def test_threads_extend_one_shared_sum_without_touching_it():
+    m = vo.Model()
+    xs = m.variables("x", 400)
+    base = 0
+    for x in xs[:100]:
+        base += x
+    text = repr(base)
+    results = {}
+
+    def extender(tag, start):
+        def run():
+            for _ in range(30):
+                e = base
+                for x in xs[start:start + 100]:
+                    e += x
+                results.setdefault(tag, set()).add(repr(e))
+        return run
+
+    assert run_threads(extender("a", 100), extender("b", 200), extender("c", 300)) == []
+    assert repr(base) == text
+    for tag, start in (("a", 100), ("b", 200), ("c", 300)):
+        assert len(results[tag]) == 1  # the same sum every round, whoever appended first
+        assert results[tag].pop() == repr(vo.sum(xs[:100] + xs[start:start + 100]))
