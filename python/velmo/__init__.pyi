@@ -28,6 +28,7 @@ from velmo_opt import (
 from velmo._ext import exp as exp, log as log, tan as tan, atan as atan, tanh as tanh, abs as abs
 from velmo._ext import power as power, square as square, product as product, dot as dot
 from velmo._ext import quad_form as quad_form, sum as sum
+from velmo.model_files import read_model as read_model
 
 ADDITIONS: tuple[str, ...]
 
@@ -67,6 +68,7 @@ __all__ = [
     "product",
     "dot",
     "quad_form",
+    "read_model",
 ]
 
 __version__: str

@@ -11,15 +11,17 @@ namespace velmo::diagnostics {
 CompiledModel feasibility_form(const std::vector<LinearRow>& rows, const std::vector<VariableRecord>& variables,
                                const std::vector<char>* members, bool keep_integrality) {
   ModelData m;
-  m.variables = variables;
+  std::vector<VariableRecord>& vars = m.variables.edit();
+  vars = variables;
   if (!keep_integrality) {
-    for (VariableRecord& v : m.variables) v.kind = VarKind::Continuous;
+    for (VariableRecord& v : vars) v.kind = VarKind::Continuous;
   }
+  std::vector<LinearRow>& kept = m.linear_constraints.edit();
   if (members == nullptr) {
-    m.linear_constraints = rows;
+    kept = rows;
   } else {
     for (size_t i = 0; i < rows.size(); ++i) {
-      if ((*members)[i]) m.linear_constraints.push_back(rows[i]);
+      if ((*members)[i]) kept.push_back(rows[i]);
     }
   }
   return compile_model(m);
@@ -29,18 +31,20 @@ CompiledModel subsystem_form(const std::vector<LinearRow>& rows, const std::vect
                              const std::vector<size_t>& positions, const std::vector<BoundMember>& bounds) {
   constexpr double inf = std::numeric_limits<double>::infinity();
   ModelData m;
-  m.variables = variables;
-  for (VariableRecord& v : m.variables) {
+  std::vector<VariableRecord>& vars = m.variables.edit();
+  vars = variables;
+  for (VariableRecord& v : vars) {
     v.kind = VarKind::Continuous;
     v.lower = -inf;
     v.upper = inf;
   }
   for (const BoundMember& b : bounds) {
-    if (b.side != BoundSide::Upper) m.variables[b.variable].lower = variables[b.variable].lower;
-    if (b.side != BoundSide::Lower) m.variables[b.variable].upper = variables[b.variable].upper;
+    if (b.side != BoundSide::Upper) vars[b.variable].lower = variables[b.variable].lower;
+    if (b.side != BoundSide::Lower) vars[b.variable].upper = variables[b.variable].upper;
   }
-  m.linear_constraints.reserve(positions.size());
-  for (size_t i : positions) m.linear_constraints.push_back(rows[i]);
+  std::vector<LinearRow>& kept = m.linear_constraints.edit();
+  kept.reserve(positions.size());
+  for (size_t i : positions) kept.push_back(rows[i]);
   return compile_model(m);
 }
 
