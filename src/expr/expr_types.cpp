@@ -18,7 +18,7 @@ PyTypeObject* quad_type = nullptr;
 PyTypeObject* nl_type = nullptr;
 PyTypeObject* constraint_type = nullptr;
 
-Operand classify(PyObject* o) noexcept {
+Operand classify(PyObject* o) {
   Operand op;
   PyTypeObject* t = Py_TYPE(o);
   if (t == var_type) {
@@ -142,7 +142,7 @@ bool small_integer(PyObject* o, long long lo, long long hi, long long* out) {
     if (PyFloat_Check(o)) return false;
     PyObject* idx = PyNumber_Index(o);
     if (idx == nullptr) {
-      PyErr_Clear();
+      py::clear_error();
       return false;
     }
     Ref hold = Ref::steal(idx);

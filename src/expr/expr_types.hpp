@@ -43,8 +43,9 @@ PyTypeObject* make_quad_type();
 PyTypeObject* make_nl_type();
 PyTypeObject* make_constraint_type();
 
-// Classifies any Python object as an operand (module classes first, then numbers).
-Operand classify(PyObject* o) noexcept;
+// Classifies any Python object as an operand (module classes first, then numbers). A stop
+// request (KeyboardInterrupt, SystemExit) raised by a conversion propagates.
+Operand classify(PyObject* o);
 
 py::Ref new_var(uint32_t index, std::string name);
 py::Ref wrap_value(Value&& v);

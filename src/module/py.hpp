@@ -66,6 +66,19 @@ inline void check_status(int status) {
   if (status < 0) throw ErrorAlreadySet{};
 }
 
+// Whether the pending error asks the program to stop (Ctrl-C, sys.exit): such an error is
+// never discarded or turned into another one.
+inline bool stop_requested() noexcept {
+  return PyErr_Occurred() != nullptr &&
+         (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit));
+}
+
+// Discards the pending error, unless it asks the program to stop: that one propagates.
+inline void clear_error() {
+  if (stop_requested()) throw ErrorAlreadySet{};
+  PyErr_Clear();
+}
+
 // Sets the Python error for the exception in flight; only called from a catch block.
 void translate_exception() noexcept;
 

@@ -393,3 +393,30 @@ def test_nonlinear_and_conic_solves_beside_a_thread_that_reads_and_extends_the_m
         assert (r.status, r.solver, c.status, c.solver) == ("optimal", "Ipopt", "optimal", "Clarabel")
         assert len(r.primals) == len(r.var_names_list) >= 60
         assert abs(c.objective - 1) <= 1e-6
+
+
+class ReadsOtherModel:
+    """An option value whose conversion reads another model, once both threads are converting."""
+
+    def __init__(self, barrier, other, value):
+        self.barrier, self.other, self.value = barrier, other, value
+
+    def __float__(self):
+        self.barrier.wait(timeout=10)
+        self.other.num_vars  # takes the other model's lock
+        return self.value
+
+
+def test_solves_whose_options_read_each_others_model_do_not_deadlock():
+    for option in ("time_limit", "warm_start"):
+        m1, m2 = chain_lp(20, "m1"), chain_lp(20, "m2")
+        barrier = threading.Barrier(2)
+
+        def kwargs(other):
+            item = ReadsOtherModel(barrier, other, 5.0)
+            return {"time_limit": item} if option == "time_limit" else {"warm_start": [item] * 20}
+
+        results = []
+        assert run_threads(lambda: results.append(m1.solve(**kwargs(m2)).status),
+                           lambda: results.append(m2.solve(**kwargs(m1)).status)) == []
+        assert results == ["optimal", "optimal"]
