@@ -68,8 +68,19 @@ HighsSignalWatch::HighsSignalWatch(PyObject* highs, PyObject* highspy) : highs_(
   Ref capsule = py::check(made);
   state_ = state;
   callback_ = py::check(PyCFunction_NewEx(&callback_def, capsule.get(), nullptr));
+  // A highspy without callbacks runs unwatched (Ctrl-C then waits for the run's end).
+  PyObject* cb = PyObject_GetAttrString(highspy, "cb");
+  PyObject* kinds = cb == nullptr ? nullptr : PyObject_GetAttrString(cb, "HighsCallbackType");
+  PyObject* members = kinds == nullptr ? nullptr : PyObject_GetAttrString(kinds, "__members__");
+  Py_XDECREF(cb);
+  Py_XDECREF(kinds);
+  if (members == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::ErrorAlreadySet{};
+    PyErr_Clear();
+    return;
+  }
+  Ref types = Ref::steal(members);
   call_method(highs, "setCallback", callback_.get(), Py_None);
-  Ref types = attr(attr(attr(highspy, "cb").get(), "HighsCallbackType").get(), "__members__");
   for (const char* name : {"kCallbackSimplexInterrupt", "kCallbackIpmInterrupt", "kCallbackMipInterrupt"}) {
     PyObject* type = PyMapping_GetItemString(types.get(), name);
     if (type == nullptr) {
