@@ -784,6 +784,90 @@ def steered_runs():
         raises(vo.solve_de, sphere, box, constraints=lambda x: [0.0] * (1 + (next(calls) > 0)))
         raises_any(vo.solve_de, sphere, box, callback=bad_objective)
         raises(vo.pareto_frontier, [sphere, sphere], box, max_evals=5)
+
+
+def unusable_numbers():
+    """Every solver refusing a model with a NaN right-hand side and a lower bound of +inf."""
+    m = vo.Model()
+    x = m.variable("x", 0, 1)
+    m.variable("z", float("inf"), float("inf"))
+    m.minimize(x)
+    m.add(x <= float("nan"))
+    solvers = ["highs", "osqp", "clarabel", "ipopt", "scipy", "bonmin"]
+
+    def op():
+        for solver in solvers:
+            m.solve(solver=solver)
+        vo.minimize(x * x, [x >= float("nan")])
+    return op
+
+
+def option_refusals():
+    """A warm start longer than the model, a NaN time limit, HiGHS refusing cones and
+    nonlinear terms at load, sizes that cannot fit in memory."""
+    m, x, y = lp_model()
+    cone, nlp = conic_model(), nlp_model()
+    psd = vo.Model()
+    xs = psd.variables("X", 1000 * 1001 // 2)
+    psd.add_psd_cone(xs)
+
+    def op():
+        raises(m.solve, warm_start=[1.0, 2.0, 3.0])
+        raises(m.solve, solver="ipopt", warm_start=[1.0, 2.0, 3.0])
+        m.solve(time_limit=float("nan"))
+        raises(vo.PersistentHighs.from_model, model=cone)
+        raises(vo.PersistentHighs.from_model, model=nlp)
+        raises(psd.solve)
+        raises(vo.pareto_frontier, [sphere, sphere], [(0, 1)], 2 ** 62)
+    return op
+
+
+def broken_executors():
+    """Executors that fail: not futures, a dead pool, cancelled futures, another answer."""
+    import concurrent.futures as cf
+
+    class NotFutures:
+        def submit(self, fn, *args):
+            return 42
+
+    class Dead:
+        def submit(self, fn, *args):
+            f = cf.Future()
+            f.set_exception(cf.BrokenExecutor("gone"))
+            return f
+
+    class Ignoring:
+        def submit(self, fn, *args):
+            f = cf.Future()
+            f.set_result(1.0)
+            return f
+
+    def op():
+        for ex in (NotFutures(), Dead(), Ignoring()):
+            raises_any(vo.solve_cmaes, sphere, [(0, 1)], max_generations=2, executor=ex)
+            raises_any(vo.solve_admm, [prox(1.0)], 1, max_iter=2, executor=ex)
+        vo.solve_admm([failing_subproblem], 2, max_iter=3)
+    return op
+
+
+def stop_requests():
+    """KeyboardInterrupt raised by conversions in operators, warm starts and probabilities."""
+    m, x, y = lp_model()
+
+    class Stops:
+        def __float__(self):
+            raise KeyboardInterrupt
+
+    stop = Stops()
+
+    def op():
+        for f in (lambda: x + stop, lambda: x <= stop, lambda: m.solve(solver="ipopt", warm_start=[stop, 1.0]),
+                  lambda: vo.stochastic_solve(scenario_cost, [(0, 1)], [{"probability": stop}])):
+            try:
+                f()
+            except KeyboardInterrupt:
+                continue
+            raise AssertionError("KeyboardInterrupt was swallowed")
     return op
 
 
@@ -838,6 +922,10 @@ PATHS = [
     ("blackbox: pso, sa, cmaes, portfolio", blackbox_engines),
     ("blackbox: engine failures, interrupts and errors", blackbox_engine_failures),
     ("blackbox: x0, budgets, callback, integers, constraints", steered_runs),
+    ("solve: unusable numbers refused by every solver", unusable_numbers),
+    ("solve: option and size refusals", option_refusals),
+    ("blackbox: broken executors", broken_executors),
+    ("stop requests from conversions", stop_requests),
 ]
 
 

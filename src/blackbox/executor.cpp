@@ -11,14 +11,6 @@ namespace velmo::binding {
 
 using py::Ref;
 
-namespace {
-// The user asking to stop (Ctrl-C, sys.exit) ends a run; every other failure scores.
-bool stopping_now() noexcept {
-  return PyErr_Occurred() != nullptr &&
-         (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit));
-}
-}  // namespace
-
 std::optional<Executor> Executor::from_option(PyObject* value, const char* fname) {
   if (value == nullptr || value == Py_None) return std::nullopt;
   PyObject* submit = PyObject_GetAttrString(value, "submit");
@@ -28,7 +20,10 @@ std::optional<Executor> Executor::from_option(PyObject* value, const char* fname
     py::raise(PyExc_TypeError, std::string(fname) + "(): argument 'executor' must have a submit(fn, *args) method "
                                    "(a concurrent.futures executor), not " + py::type_name(value));
   }
-  return Executor(Ref::borrow(value), Ref::steal(submit));
+  Ref hold = Ref::steal(submit);
+  // The wrapper lives in a Python module so that process pools can pickle it by name.
+  Ref wrapper = pycall::attr(pycall::import("velmo._executor_call").get(), "call_catching");
+  return Executor(Ref::borrow(value), std::move(hold), std::move(wrapper));
 }
 
 void Executor::check_sendable(PyObject* fn, const char* what) const {
@@ -60,10 +55,11 @@ void Executor::check_sendable(PyObject* fn, const char* what) const {
 }
 
 void Executor::submit(PyObject* fn, std::initializer_list<PyObject*> args) {
-  // submit(fn, *args): the function first, then the call's own arguments.
-  Ref all = py::check(PyTuple_New(static_cast<Py_ssize_t>(args.size() + 1)));
-  PyTuple_SetItem(all.get(), 0, Ref::borrow(fn).release());
-  Py_ssize_t k = 1;
+  // submit(call_catching, fn, *args): the wrapper, the function, then the call's arguments.
+  Ref all = py::check(PyTuple_New(static_cast<Py_ssize_t>(args.size() + 2)));
+  PyTuple_SetItem(all.get(), 0, wrapper_.copy().release());
+  PyTuple_SetItem(all.get(), 1, Ref::borrow(fn).release());
+  Py_ssize_t k = 2;
   for (PyObject* a : args) PyTuple_SetItem(all.get(), k++, Ref::borrow(a).release());
   futures_.push_back(py::check(PyObject_Call(submit_.get(), all.get(), nullptr)));
 }
@@ -72,7 +68,13 @@ PyObject* Executor::result_of(PyObject* future) noexcept {
   return PyObject_CallMethod(future, "result", nullptr);
 }
 
-bool Executor::stopping() noexcept { return stopping_now(); }
+PyObject* Executor::call_answer(PyObject* outcome) {
+  if (PyTuple_Check(outcome) && PyTuple_Size(outcome) == 2 && PyBool_Check(PyTuple_GetItem(outcome, 0))) {
+    return PyTuple_GetItem(outcome, 0) == Py_True ? PyTuple_GetItem(outcome, 1) : nullptr;
+  }
+  py::raise(PyExc_TypeError, "the executor's future returned " + py::type_name(outcome) +
+                                 ", not the outcome of the submitted call: the executor did not run it as given");
+}
 
 void Executor::cancel_from(std::vector<Ref>& futures, size_t from) noexcept {
   PyObject *type = nullptr, *value = nullptr, *trace = nullptr;
@@ -89,7 +91,7 @@ double score_answer(PyObject* answer) {
   if (answer == nullptr) return std::numeric_limits<double>::infinity();
   const double v = PyFloat_AsDouble(answer);
   if (v == -1.0 && PyErr_Occurred()) {
-    if (stopping_now()) throw py::ErrorAlreadySet{};
+    if (py::stop_requested()) throw py::ErrorAlreadySet{};
     PyErr_Clear();
     return std::numeric_limits<double>::infinity();
   }

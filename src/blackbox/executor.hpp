@@ -36,25 +36,20 @@ class Executor {
   void submit(PyObject* fn, std::initializer_list<PyObject*> args);
 
   // Waits for every submitted call in submission order and hands each answer to `take(k,
-  // answer)`, with answer null (the error cleared) for a call that raised. KeyboardInterrupt
-  // and SystemExit, raised by a call or while waiting, cancel the futures not yet collected
-  // and propagate. The batch is empty afterwards.
+  // answer)`, with answer null (no error set) for a call that raised. Calls run inside a
+  // wrapper that returns their exception as a value, so whatever a future's result() raises
+  // is the executor's own failure (or KeyboardInterrupt / SystemExit): it cancels the futures
+  // not yet collected and propagates. The batch is empty afterwards.
   template <class F>
   void collect(F&& take) {
     std::vector<py::Ref> futures = std::move(futures_);
     futures_.clear();
     for (size_t k = 0; k < futures.size(); ++k) {
-      PyObject* answer = result_of(futures[k].get());
-      if (answer == nullptr && stopping()) {
-        cancel_from(futures, k + 1);
-        throw py::ErrorAlreadySet{};
-      }
-      PyErr_Clear();
-      py::Ref hold = py::Ref::steal(answer);
       try {
-        take(k, answer);
+        py::Ref outcome = py::check(result_of(futures[k].get()));
+        take(k, call_answer(outcome.get()));
       } catch (...) {
-        cancel_from(futures, k + 1);  // a stop raised while reading an answer ends the batch too
+        cancel_from(futures, k + 1);
         throw;
       }
     }
@@ -66,14 +61,18 @@ class Executor {
   }
 
  private:
-  Executor(py::Ref executor, py::Ref submit) : executor_(std::move(executor)), submit_(std::move(submit)) {}
+  Executor(py::Ref executor, py::Ref submit, py::Ref wrapper)
+      : executor_(std::move(executor)), submit_(std::move(submit)), wrapper_(std::move(wrapper)) {}
   static PyObject* result_of(PyObject* future) noexcept;
-  static bool stopping() noexcept;
+  // The call's answer from the wrapper's (ok, value) pair (borrowed), null when the call
+  // raised; TypeError when the future gave something else.
+  static PyObject* call_answer(PyObject* outcome);
   // Cancels futures[from..]; the error in flight is kept.
   static void cancel_from(std::vector<py::Ref>& futures, size_t from) noexcept;
 
   py::Ref executor_;
   py::Ref submit_;
+  py::Ref wrapper_;  // velmo._executor_call.call_catching
   std::vector<py::Ref> futures_;
 };
 

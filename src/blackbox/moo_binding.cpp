@@ -7,6 +7,7 @@
 #include "blackbox/moo.hpp"
 #include "blackbox/run_options.hpp"
 #include "module/args.hpp"
+#include "module/memory_limit.hpp"
 #include "module/type_builder.hpp"
 #include "solve/arrays.hpp"
 
@@ -73,6 +74,17 @@ void set_item(PyObject* dict, const char* key, Ref value) {
 
 Ref weighted_sum_sweep(PyObject* f1, PyObject* f2, const blackbox::SearchBox& box,
                        uint64_t n_points, uint64_t seed) {
+  // One dict per run (its x, weights and objectives lists): a sweep whose results cannot fit
+  // is refused before its first run, as the NSGA modes refuse a population that cannot.
+  const double per_point = 512.0 + 32.0 * static_cast<double>(box.dim() + 4);
+  const uint64_t have = physical_memory_bytes();
+  if (have != 0 && static_cast<double>(n_points) * per_point > static_cast<double>(have)) {
+    py::raise(PyExc_MemoryError, std::string(kName) + "(): " + std::to_string(n_points) +
+                                     " weighted-sum runs would need about " +
+                                     gigabytes(static_cast<double>(n_points) * per_point) +
+                                     " for their results, more than this machine's " +
+                                     gigabytes(static_cast<double>(have)) + " of memory");
+  }
   Ref out = py::check(PyList_New(0));
   blackbox::DeSettings settings;
   settings.pop_size = 10 * static_cast<uint64_t>(box.dim());

@@ -53,6 +53,7 @@ AdmmOutcome admm_consensus(LocalSteps& steps, const AdmmSettings& settings) {
 
   for (uint64_t k = 1; k <= settings.max_iter; ++k) {
     std::copy(z.begin(), z.end(), z_old.begin());
+    bool failed = false;  // a failed subproblem's zeros say nothing about convergence
     // Every subproblem sees the same z and the duals of the previous iteration.
     if (batched) {
       for (size_t i = 0; i < n; ++i) {
@@ -62,14 +63,19 @@ AdmmOutcome admm_consensus(LocalSteps& steps, const AdmmSettings& settings) {
       }
       steps.solve_all(rho, targets, xs, dim, ok);
       for (size_t i = 0; i < n; ++i) {
-        if (!ok[i]) std::fill(local(xs, i).begin(), local(xs, i).end(), 0.0);
+        if (ok[i]) continue;
+        std::fill(local(xs, i).begin(), local(xs, i).end(), 0.0);
+        failed = true;
       }
     } else {
       for (size_t i = 0; i < n; ++i) {
         std::span<double> u = local(us, i);
         for (size_t j = 0; j < dim; ++j) target[j] = z[j] - u[j];
         std::span<double> x = local(xs, i);
-        if (!steps.solve(i, rho, target, x)) std::fill(x.begin(), x.end(), 0.0);
+        if (!steps.solve(i, rho, target, x)) {
+          std::fill(x.begin(), x.end(), 0.0);
+          failed = true;
+        }
       }
     }
     for (size_t j = 0; j < dim; ++j) {
@@ -95,7 +101,7 @@ AdmmOutcome admm_consensus(LocalSteps& steps, const AdmmSettings& settings) {
     out.primal_residual = std::sqrt(primal);
     out.dual_residual = std::sqrt(dual);
     out.iterations = k;
-    if (out.primal_residual < settings.tol && out.dual_residual < settings.tol) {
+    if (!failed && out.primal_residual < settings.tol && out.dual_residual < settings.tol) {
       out.converged = true;
       break;
     }

@@ -164,7 +164,7 @@ bool small_integer(PyObject* o, long long lo, long long hi, long long* out) {
     if (PyFloat_Check(o)) return false;
     PyObject* idx = PyNumber_Index(o);
     if (idx == nullptr) {
-      PyErr_Clear();
+      py::clear_error();
       return false;
     }
     Ref hold = Ref::steal(idx);

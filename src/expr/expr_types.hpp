@@ -45,7 +45,8 @@ PyTypeObject* make_nl_type();
 PyTypeObject* make_constraint_type();
 
 // Classifies any Python object as an operand (module classes first, then numbers).
-// An Expr or QuadExpr operand is read through its plain value, built here on first use.
+// An Expr or QuadExpr operand is read through its plain value, built here on first use. A stop
+// request (KeyboardInterrupt, SystemExit) raised by a conversion propagates.
 Operand classify(PyObject* o);
 
 py::Ref new_var(uint32_t index, std::string name);

@@ -273,14 +273,14 @@ PyObject* new_float_list(std::span<const double> values) noexcept {
   return list;
 }
 
-bool as_number(PyObject* o, double* out) noexcept {
+bool as_number(PyObject* o, double* out) {
   if (PyFloat_Check(o)) {
     *out = PyFloat_AsDouble(o);
     return true;
   }
   double v = PyFloat_AsDouble(o);
   if (v == -1.0 && PyErr_Occurred()) {
-    PyErr_Clear();
+    clear_error();
     return false;
   }
   *out = v;

@@ -59,7 +59,8 @@ std::vector<Ref> to_object_list(PyObject* o, const char* fname, const char* pnam
 std::string utf8(PyObject* str);
 
 // The operand rule for numbers: anything Python's float conversion takes (float, int, bool,
-// NumPy scalars, objects with __float__ or __index__). A failed conversion is discarded.
-bool as_number(PyObject* o, double* out) noexcept;
+// NumPy scalars, objects with __float__ or __index__). A failed conversion is discarded,
+// except KeyboardInterrupt and SystemExit, which propagate (ErrorAlreadySet).
+bool as_number(PyObject* o, double* out);
 
 }  // namespace velmo::py

@@ -69,6 +69,19 @@ inline void check_status(int status) {
 // Sets `type(message)` as the Python error with `note` added to it (Python 3.11 and later).
 void set_error_with_note(PyObject* type, const char* message, const char* note) noexcept;
 
+// Whether the pending error asks the program to stop (Ctrl-C, sys.exit): such an error is
+// never discarded or turned into another one.
+inline bool stop_requested() noexcept {
+  return PyErr_Occurred() != nullptr &&
+         (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit));
+}
+
+// Discards the pending error, unless it asks the program to stop: that one propagates.
+inline void clear_error() {
+  if (stop_requested()) throw ErrorAlreadySet{};
+  PyErr_Clear();
+}
+
 // Sets the Python error for the exception in flight; only called from a catch block.
 void translate_exception() noexcept;
 

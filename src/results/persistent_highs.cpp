@@ -12,7 +12,10 @@
 #include "module/type_builder.hpp"
 #include "results/result.hpp"
 #include "solve/arrays.hpp"
+#include "solve/dispatch.hpp"
+#include "solve/solver_forms.hpp"
 #include "solve/highs_adapter.hpp"
+#include "solve/solver_interrupt.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -83,11 +86,16 @@ PyObject* p_from_model(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     if (PyObject* v = get("verbose")) verbose = py::to_bool(v, fn, "verbose");
     if (PyObject* v = get("threads")) threads = py::to_u32(v, fn, "threads");
     if (PyObject* v = get("gap")) gap = py::to_real(v, fn, "gap");
-    if (PyObject* v = get("time_limit")) time_limit = py::to_real(v, fn, "time_limit");
+    if (PyObject* v = get("time_limit")) time_limit = usable_time_limit(py::to_real(v, fn, "time_limit"));
 
     PersistentRecord r;
     {
       ModelLock lock(reinterpret_cast<PyModel*>(model)->core);
+      // HiGHS holds neither cones nor nonlinear terms: loading the rest would re-solve another
+      // problem, so the model is refused as solve(solver="highs") refuses it.
+      if (std::optional<std::string> why = refusal("highs", lock.data())) {
+        py::raise(PyExc_ValueError, std::move(*why));
+      }
       const CompiledModel c = compile_model(lock.data());
       GilEnsure gil;
       Ref highspy = import("highspy");
@@ -394,7 +402,12 @@ PyObject* p_resolve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
         out.solve_time = perf_counter(time.get()) - t0;
         return new_result(std::move(out)).release();
       }
-      call_method(h, "run");
+      {
+        Ref highspy = import("highspy");
+        HighsSignalWatch watch(h, highspy.get());
+        call_method(h, "run");
+        watch.raise_if_stopped();
+      }
       out.solve_time = perf_counter(time.get()) - t0;
       Ref status = call_method(h, "getModelStatus");
       out.status = map_highs_status(lower_text(status.get()));

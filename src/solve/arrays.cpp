@@ -128,7 +128,7 @@ std::vector<double> to_doubles(PyObject* iterable) {
   std::vector<double> out;
   const Py_ssize_t hint = PyObject_Length(iterable);
   if (hint < 0) {
-    PyErr_Clear();
+    py::clear_error();
   } else {
     out.reserve(static_cast<size_t>(hint));
   }

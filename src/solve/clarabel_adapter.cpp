@@ -3,6 +3,7 @@
 #include "solve/clarabel_adapter.hpp"
 
 #include "module/args.hpp"
+#include "module/memory_limit.hpp"
 #include "solve/arrays.hpp"
 
 #include <cmath>
@@ -46,6 +47,13 @@ void set(PyObject* o, const char* name, PyObject* value) {
 }  // namespace
 
 BackendOutcome solve_clarabel(const CompiledModel& c, const SolveOptions& o) {
+  const double need = clarabel_psd_bytes(c);
+  const uint64_t have = physical_memory_bytes();
+  if (have != 0 && need > static_cast<double>(have)) {
+    py::raise(PyExc_MemoryError, "Clarabel would need about " + gigabytes(need) +
+                                     " for the model's PSD cones, more than this machine's " +
+                                     gigabytes(static_cast<double>(have)) + " of memory");
+  }
   GilEnsure gil;
   Ref time = import("time");
   const double t0 = perf_counter(time.get());

@@ -25,6 +25,15 @@ std::string automatic_solver(const ModelData& m) {
   }
 }
 
+const char* solver_display_name(const std::string& solver) noexcept {
+  if (solver == "osqp") return "OSQP";
+  if (solver == "scipy" || solver == "slsqp") return "SciPy/SLSQP";
+  if (solver == "ipopt") return "Ipopt";
+  if (solver == "bonmin") return "Bonmin";
+  if (solver == "clarabel") return "Clarabel";
+  return "HiGHS";
+}
+
 namespace {
 
 size_t nonlinear_rows(const ModelData& m) {

@@ -13,6 +13,9 @@ namespace velmo {
 // variable "bonmin" (HiGHS refuses mixed-integer QPs; Ipopt ignores integrality).
 std::string automatic_solver(const ModelData& m);
 
+// The display name of the adapter a solver name runs ("HiGHS" for names without their own).
+const char* solver_display_name(const std::string& solver) noexcept;
+
 // Whether the model has a nonlinear constraint with a nonlinear term or a nonlinear objective
 // with one (the two rules that make a model NLP).
 bool needs_expressions(const ModelData& m);

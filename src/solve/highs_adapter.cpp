@@ -3,6 +3,7 @@
 
 #include "results/ranging_binding.hpp"
 #include "solve/arrays.hpp"
+#include "solve/solver_interrupt.hpp"
 #include "solve/sparse.hpp"
 
 #include <atomic>
@@ -115,25 +116,12 @@ void apply_thread_guard(PyObject* highs, uint32_t threads) {
 
 namespace {
 
-// HiGHS takes NaN costs, coefficients and Hessian entries without complaint and then reports
-// "optimal" for a model that means nothing, so such a model is refused here as HiGHS refuses
-// a NaN bound.
-bool has_nan(const CompiledModel& c) noexcept {
-  auto any_nan = [](const std::vector<double>& v) {
-    for (double x : v) {
-      if (std::isnan(x)) return true;
-    }
-    return false;
-  };
-  return any_nan(c.col_cost) || any_nan(c.a_value) || (c.hessian && any_nan(c.hessian->q_value));
-}
-
 Ref size_obj(size_t v) { return ints(static_cast<long long>(v)); }
 
 }  // namespace
 
 bool load_into_highs(PyObject* highs, PyObject* highspy, PyObject* numpy, const CompiledModel& c) {
-  if (has_nan(c)) return false;
+  if (has_unusable_numbers(c)) return false;
   const size_t n = c.num_cols;
   Ref no_index = numpy_array(numpy, std::span<const int32_t>{});
   Ref no_value = numpy_array(numpy, std::span<const double>{});
@@ -217,15 +205,18 @@ BackendOutcome solve_highs(const CompiledModel& c, const SolveOptions& o) {
       py::check_status(PyObject_SetAttrString(solution.get(), "col_value", float_list(*o.warm_start).get()));
       call_method(h, "setSolution", solution.get());
     } catch (const py::ErrorAlreadySet&) {
-      PyErr_Clear();
+      py::clear_error();
     }
   }
   if (o.basis) {
-    PyObject* r = PyObject_CallMethod(h, "setBasis", "O", o.basis.get());
-    if (r == nullptr) PyErr_Clear();
-    Py_XDECREF(r);
+    Ref r = Ref::steal(PyObject_CallMethod(h, "setBasis", "O", o.basis.get()));
+    if (!r) py::clear_error();
   }
-  call_method(h, "run");
+  {
+    HighsSignalWatch watch(h, highspy.get());
+    call_method(h, "run");
+    watch.raise_if_stopped();
+  }
   const double t1 = perf_counter(time.get());
 
   BackendOutcome out;

@@ -5,6 +5,7 @@
 #include "expr/errors.hpp"
 #include "module/args.hpp"
 #include "solve/arrays.hpp"
+#include "solve/solver_interrupt.hpp"
 #include "solve/sparse.hpp"
 
 #include <array>
@@ -550,7 +551,19 @@ BackendOutcome solve_nlp(const CompiledModel& c, const SolveOptions& o, const Mo
     put(args.get(), "lbg", numpy_array(numpy.get(), lbg).get());
     put(args.get(), "ubg", numpy_array(numpy.get(), ubg).get());
   }
-  Ref sol = call_kw(solver.get(), args.get());
+  Ref sol;
+  {
+    // An earlier interrupted Bonmin run (ours or not) leaves Bonmin's abort flag set.
+    if (bonmin) take_bonmin_abort_flag();
+    CasadiSignalGuard guard;
+    sol = call_kw(solver.get(), args.get());
+    guard.raise_if_stopped();
+    if (bonmin && take_bonmin_abort_flag()) {
+      // Bonmin's own SIGINT handler stopped the run; Python's never saw the signal.
+      PyErr_SetNone(PyExc_KeyboardInterrupt);
+      throw py::ErrorAlreadySet{};
+    }
+  }
   const double t1 = perf_counter(time.get());
 
   BackendOutcome out;

@@ -241,6 +241,20 @@ size_t eliminate_redundant_rows(CompiledModel& c, bool verbose) {
   return eliminated;
 }
 
+bool has_unusable_numbers(const CompiledModel& c) noexcept {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  auto any_nan = [](const std::vector<double>& v) {
+    return std::any_of(v.begin(), v.end(), [](double x) { return std::isnan(x); });
+  };
+  auto empty_range = [&](const std::vector<double>& lower, const std::vector<double>& upper) {
+    if (any_nan(lower) || any_nan(upper)) return true;
+    return std::any_of(lower.begin(), lower.end(), [&](double x) { return x == inf; }) ||
+           std::any_of(upper.begin(), upper.end(), [&](double x) { return x == -inf; });
+  };
+  return any_nan(c.col_cost) || any_nan(c.a_value) || (c.hessian && any_nan(c.hessian->q_value)) ||
+         empty_range(c.col_lower, c.col_upper) || empty_range(c.row_lower, c.row_upper);
+}
+
 CompiledModel relaxation_of(const CompiledModel& c) {
   CompiledModel r = c;
   std::fill(r.integrality.begin(), r.integrality.end(), 0);

@@ -52,6 +52,12 @@ void scale_cleanup(CompiledModel& c) noexcept;
 // went. With `verbose`, reports the count on the process's standard error stream.
 size_t eliminate_redundant_rows(CompiledModel& c, bool verbose);
 
+// Whether the form holds a number no solver can take: NaN in a bound, cost, coefficient or
+// Hessian entry, or a bound that leaves nothing (a lower bound of +inf, an upper one of -inf),
+// on a column or a row. Solvers differ on such models (some drop the bound and answer
+// "optimal"), so every solve refuses them alike.
+bool has_unusable_numbers(const CompiledModel& c) noexcept;
+
 // The same model as a copy with every column continuous (the LP relaxation).
 CompiledModel relaxation_of(const CompiledModel& c);
 

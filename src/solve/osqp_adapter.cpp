@@ -5,6 +5,8 @@
 #include "solve/arrays.hpp"
 #include "solve/sparse.hpp"
 
+#include <limits>
+
 namespace velmo {
 
 using py::Ref;
@@ -104,7 +106,11 @@ BackendOutcome solve_osqp(const CompiledModel& c, const SolveOptions& o) {
   put("l", l.get());
   put("u", u.get());
   put("verbose", o.verbose ? Py_True : Py_False);
-  if (o.time_limit) put("time_limit", py::float_obj(*o.time_limit).get());
+  if (o.time_limit) {
+    // OSQP reads a limit of 0 as "no limit"; the smallest positive one stops it at once.
+    const double limit = *o.time_limit > 0 ? *o.time_limit : std::numeric_limits<double>::min();
+    put("time_limit", py::float_obj(limit).get());
+  }
   put("eps_abs", py::float_obj(1e-8).get());
   put("eps_rel", py::float_obj(1e-8).get());
   call_kw(attr(solver.get(), "setup").get(), kw.get());

@@ -38,6 +38,9 @@ Ref linear_constraint(PyObject* optimize, PyObject* sparse, PyObject* numpy, con
   std::vector<double> lower, upper;
   for (size_t i = 0; i < c.num_rows; ++i) {
     if ((c.row_lower[i] == c.row_upper[i]) != equal) continue;
+    // A row bounded on neither side always holds; SciPy drops it with a warning and then
+    // fails on the emptied constraint, so it is left out here.
+    if (!std::isfinite(c.row_lower[i]) && !std::isfinite(c.row_upper[i])) continue;
     place[i] = static_cast<uint32_t>(lower.size());
     lower.push_back(c.row_lower[i]);
     upper.push_back(c.row_upper[i]);
@@ -98,7 +101,7 @@ BackendOutcome solve_slsqp(const CompiledModel& c, const SolveOptions&, std::opt
   Ref kw = py::check(PyDict_New());
   put(kw.get(), "method", py::str("SLSQP").get());
   put(kw.get(), "bounds", bounds.get());
-  if (c.num_rows > 0) put(kw.get(), "constraints", constraints.get());
+  if (PyList_Size(constraints.get()) > 0) put(kw.get(), "constraints", constraints.get());
   if (maxiter) {
     Ref options = py::check(PyDict_New());
     put(options.get(), "maxiter", ints(*maxiter).get());

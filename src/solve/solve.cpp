@@ -37,7 +37,7 @@ std::optional<std::vector<double>> read_warm_start(PyObject* v) {
   try {
     return pycall::to_doubles(v);
   } catch (const py::ErrorAlreadySet&) {
-    PyErr_Clear();
+    py::clear_error();
     return std::nullopt;
   }
 }
@@ -49,7 +49,7 @@ SolveRequest read_options(PyObject* kwargs) {
   auto get = [kwargs](const char* key) { return PyDict_GetItemString(kwargs, key); };
   const char* fn = "solve";
   if (PyObject* v = get("time_limit")) {
-    o.time_limit = py::to_real(v, fn, "time_limit");
+    o.time_limit = usable_time_limit(py::to_real(v, fn, "time_limit"));
     req.time_limit_maxiter = slsqp_iteration_cap(*o.time_limit);
   }
   if (PyObject* v = get("gap")) o.gap = py::to_real(v, fn, "gap");
@@ -78,6 +78,22 @@ SolveRequest read_options(PyObject* kwargs) {
   return req;
 }
 
+// A warm start with more values than the model has variables belongs to another model.
+void check_warm_start(const SolveOptions& o, const CompiledModel& c) {
+  if (o.warm_start && o.warm_start->size() > c.num_cols) {
+    py::raise(PyExc_ValueError, "warm_start has " + std::to_string(o.warm_start->size()) +
+                                    " values but the model has " + std::to_string(c.num_cols) + " variables");
+  }
+}
+
+// The answer for a model with numbers no solver can take: status "error", nothing solved.
+BackendOutcome refused_outcome(const std::string& solver) {
+  BackendOutcome out;
+  out.solver = solver_display_name(solver);
+  out.status = SolveStatus::Error;
+  return out;
+}
+
 std::string choose_solver(const SolveRequest& req, const ModelData& d) {
   std::string solver = req.solver ? *req.solver : automatic_solver(d);
   // A solver that would drop the model's cones or nonlinear terms would answer for another
@@ -93,7 +109,7 @@ std::optional<BackendOutcome> try_relaxation(const CompiledModel& c, const Solve
   try {
     out = solve_highs(relaxation_of(c), o);
   } catch (const py::ErrorAlreadySet&) {
-    PyErr_Clear();
+    py::clear_error();  // a stop request (Ctrl-C) during the relaxation ends the solve
     return std::nullopt;
   } catch (const py::Raise&) {
     return std::nullopt;
@@ -169,12 +185,16 @@ PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     SolveOptions o;
     if (PyObject* kwargs = a.kwargs()) {
       if (PyObject* v = PyDict_GetItemString(kwargs, "verbose")) o.verbose = py::to_bool(v, fname, "verbose");
-      if (PyObject* v = PyDict_GetItemString(kwargs, "time_limit")) o.time_limit = py::to_real(v, fname, "time_limit");
+      if (PyObject* v = PyDict_GetItemString(kwargs, "time_limit")) {
+        o.time_limit = usable_time_limit(py::to_real(v, fname, "time_limit"));
+      }
     }
     // HiGHS would leave nonlinear constraints out and answer for another problem, so a
     // nonlinear throw-away model goes to Ipopt.
     const ProblemType type = classify_problem(m);
-    BackendOutcome outcome = type == ProblemType::QP    ? solve_osqp(c, o)
+    const char* solver = type == ProblemType::QP ? "osqp" : type == ProblemType::NLP ? "ipopt" : "highs";
+    BackendOutcome outcome = has_unusable_numbers(c)    ? refused_outcome(solver)
+                             : type == ProblemType::QP  ? solve_osqp(c, o)
                              : type == ProblemType::NLP ? solve_ipopt(c, o, &m)
                                                         : solve_highs(c, o);
     ResultRecord record = record_from(std::move(outcome));
@@ -195,17 +215,22 @@ PyObject* fn_maximize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     py::Args a("solve", {}, 0, args, nargs, kwnames, /*collect_kwargs=*/true);
+    // Options are converted before the model's lock is taken: a conversion may run Python code
+    // (__float__, a warm start's items) that uses another model, whose solve may be waiting
+    // for this one.
+    const SolveRequest req = read_options(a.kwargs());
     ResultRecord record;
     {
       ModelLock lock(reinterpret_cast<PyModel*>(self)->core);
       const ModelData& d = lock.data();
       CompiledModel c = compile_model(d);
-      const SolveRequest req = read_options(a.kwargs());
       if (req.options.scale_cleanup) scale_cleanup(c);
       if (req.options.eliminate_redundant) eliminate_redundant_rows(c, req.options.verbose);
       const std::string solver = choose_solver(req, d);
+      check_warm_start(req.options, c);
       std::optional<BackendOutcome> outcome;
-      if (relaxation_applies(c, solver, req, d)) outcome = try_relaxation(c, req.options);
+      if (has_unusable_numbers(c)) outcome = refused_outcome(solver);
+      if (!outcome && relaxation_applies(c, solver, req, d)) outcome = try_relaxation(c, req.options);
       if (!outcome) outcome = dispatch(solver, c, req, d);
       record = record_from(std::move(*outcome));
       record.named = SharedArray<VariableRecord>(d.variables.snapshot());

@@ -68,6 +68,15 @@ ConicForm conic_form(const CompiledModel& c) {
   return f;
 }
 
+double clarabel_psd_bytes(const CompiledModel& c) noexcept {
+  double bytes = 0;
+  for (const std::vector<uint32_t>& cone : c.psd_cones) {
+    const double t = static_cast<double>(cone.size());  // d(d+1)/2 entries
+    bytes += 8.0 * t * t;
+  }
+  return bytes;
+}
+
 int64_t slsqp_iteration_cap(double time_limit) noexcept {
   const double v = time_limit * 100;
   if (!(v > 0)) return 0;  // NaN and negative limits

@@ -8,19 +8,19 @@ from stochastic_reference import as_number
 
 
 def local_point(func, rho, target, dim):
-    """The subproblem's answer as dim floats; zeros when it fails, is shorter than dim, is a
-    str or is no sequence. A request to stop the program propagates."""
+    """The subproblem's answer as dim floats; None (the loop uses zeros) when it fails, is
+    shorter than dim, is a str or is no sequence. A request to stop the program propagates."""
     try:
         answer = func(rho, list(target))
         if isinstance(answer, (str, dict)):
-            return [0.0] * dim
+            return None
         values = [as_number(answer[k]) for k in range(len(answer))]
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException:
-        return [0.0] * dim
+        return None
     if len(values) < dim:
-        return [0.0] * dim
+        return None
     return values[:dim]
 
 
@@ -35,9 +35,12 @@ def admm(subproblems, dim, rho=1.0, max_iter=200, tol=1e-6):
     converged = False
     for k in range(1, max_iter + 1):
         z_old = list(z)
+        failed = False
         for i, f in enumerate(subproblems):
             target = [z[j] - us[i][j] for j in range(dim)]
-            xs[i] = local_point(f, rho, target, dim)
+            point = local_point(f, rho, target, dim)
+            failed = failed or point is None
+            xs[i] = [0.0] * dim if point is None else point
         for j in range(dim):
             total = 0.0
             for i in range(n):
@@ -55,7 +58,7 @@ def admm(subproblems, dim, rho=1.0, max_iter=200, tol=1e-6):
             dual += d * d
         r, s = math.sqrt(primal), math.sqrt(dual)
         iterations = k
-        if r < tol and s < tol:
+        if not failed and r < tol and s < tol:  # a failed call's zeros prove nothing
             converged = True
             break
     return {"x": list(z), "z": list(z), "iterations": iterations, "primal_residual": r,

@@ -94,13 +94,14 @@ def test_same_run_as_serial(serial, name, pool):
 
 
 class InOrder:
-    """Runs each submitted call at once and records it: the submission order is visible."""
+    """Runs each submitted call at once and records it: the submission order is visible. What
+    is submitted is a wrapper with the objective as its first argument."""
 
     def __init__(self):
         self.calls = []
 
     def submit(self, fn, *args):
-        self.calls.append((fn, pickle.loads(pickle.dumps(args))))
+        self.calls.append((args[0], pickle.loads(pickle.dumps(args[1:]))))
         f = cf.Future()
         try:
             f.set_result(fn(*args))
@@ -181,3 +182,60 @@ def test_dask_cluster_gives_the_serial_run(serial):
         ex = client.get_executor()
         assert same(RUNS["nsga2"](executor=ex), serial["nsga2"])
         assert same(RUNS["admm"](executor=ex), serial["admm"])
+
+
+# ---- a broken executor is an error, never a run of +inf scores
+
+class NotFutures:
+    def submit(self, fn, *args):
+        return 42
+
+
+class Failing:
+    """Futures that fail with the executor's own error, as a dead pool's do."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def submit(self, fn, *args):
+        f = cf.Future()
+        if isinstance(self.error, cf.CancelledError):
+            f.cancel()
+        else:
+            f.set_exception(self.error)
+        return f
+
+
+class Ignoring:
+    """Runs something other than what it was given."""
+
+    def submit(self, fn, *args):
+        f = cf.Future()
+        f.set_result(1.0)
+        return f
+
+
+BROKEN = [
+    (NotFutures(), AttributeError),
+    (Failing(cf.BrokenExecutor("the pool died")), cf.BrokenExecutor),
+    (Failing(cf.CancelledError()), cf.CancelledError),
+    (Failing(pickle.PicklingError("cannot pickle the answer")), pickle.PicklingError),
+    (Ignoring(), TypeError),
+]
+
+
+@pytest.mark.parametrize("name", ["cmaes_simple", "nsga2", "stochastic", "admm"])
+@pytest.mark.parametrize("executor, error", BROKEN, ids=[type(e[0]).__name__ + "-" + e[1].__name__ for e in BROKEN])
+def test_an_executor_failure_propagates(name, executor, error):
+    with pytest.raises(error):
+        RUNS[name](executor=executor)
+
+
+def test_the_objectives_own_failures_still_score_through_an_executor():
+    def fails(x):
+        raise RuntimeError("the objective's own")
+
+    with cf.ThreadPoolExecutor(max_workers=2) as ex:
+        assert vo.solve_cmaes(fails, [(0, 1)], max_generations=2, executor=ex).objective == math.inf
+        r = vo.solve_admm([lambda rho, t: 1 / 0], 2, max_iter=5, executor=ex)
+    assert (r["iterations"], r["converged"]) == (5, False)

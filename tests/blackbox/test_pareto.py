@@ -218,3 +218,15 @@ def test_runs_too_large_for_memory_fail_before_any_call(count, options, match):
     with pytest.raises(MemoryError, match=match):
         vo.pareto_frontier([calls] + [first] * (count - 1), [(0, 1)] * 2, **options)
     assert calls.points == []
+
+
+def test_a_sweep_too_large_for_memory_is_refused_before_any_call():
+    calls = []
+
+    def f(x):
+        calls.append(x)
+        return x[0]
+
+    with pytest.raises(MemoryError, match=r"4611686018427387904 weighted-sum runs would need about"):
+        vo.pareto_frontier([f, f], [(0, 1)], 2**62)
+    assert calls == []

@@ -256,3 +256,44 @@ def test_hundred_random_updates_match_fresh_solves():
         if want.status == "optimal":
             assert got.objective == pytest.approx(want.objective, abs=1e-7), (step, kind)
     assert "optimal" in statuses
+
+
+def _cone_model():
+    m = vo.Model()
+    t, u = m.variable("t"), m.variable("u", 1, 2)
+    m.add_soc_cone([t, u])
+    m.minimize(t)
+    return m
+
+
+def _psd_model():
+    m = vo.Model()
+    a, b, c = m.variable("a"), m.variable("b"), m.variable("c")
+    m.add_psd_cone([a, b, c])
+    m.minimize(a + c)
+    return m
+
+
+def _nonlinear_constraint_model():
+    m = vo.Model()
+    w = m.variable("w", 0, 3)
+    m.add(vo.sin(w) <= 0.5)
+    m.maximize(w)
+    return m
+
+
+def _nonlinear_objective_model():
+    m = vo.Model()
+    w = m.variable("w", 0, 3)
+    m.minimize(vo.cos(w))
+    return m
+
+
+@pytest.mark.parametrize("build", [_cone_model, _psd_model, _nonlinear_constraint_model, _nonlinear_objective_model])
+def test_a_model_highs_cannot_hold_is_refused_as_solve_refuses_it(build):
+    m = build()
+    with pytest.raises(ValueError) as solving:
+        m.solve(solver="highs")
+    with pytest.raises(ValueError) as loading:
+        P.from_model(model=m)
+    assert str(loading.value) == str(solving.value)

@@ -247,6 +247,10 @@ ROWS = [
     ("cone.solve(solver='highs')", ValueError, CONE_REFUSED.format("highs")),
     ("cone.solve(solver='Ipopt')", ValueError, CONE_REFUSED.format("ipopt")),
     ("cone.solve(solver='bonmin')", ValueError, CONE_REFUSED.format("bonmin")),
+    ("m.solve(warm_start=[1, 2, 3])", ValueError, "warm_start has 3 values but the model has 2 variables"),
+    ("m.solve(solver='ipopt', warm_start=[0.5] * 5)", ValueError,
+     "warm_start has 5 values but the model has 2 variables"),
+    ("nl.solve(warm_start=r)", ValueError, "warm_start has 2 values but the model has 1 variables"),
     ("cone.solve(solver='')", ValueError, CONE_REFUSED.format("")),
     ("nl.solve(solver='scipy')", ValueError, NL_REFUSED.format("scipy")),
     ("nl.solve(solver='clarabel')", ValueError, NL_REFUSED.format("clarabel")),
@@ -427,6 +431,8 @@ ROWS = [
     ("vo.PersistentHighs.from_model(m)", TypeError, None),
     ("vo.PersistentHighs.from_model(model=None)", TypeError, names("model")),
     ("vo.PersistentHighs.from_model(model=x)", TypeError, names("model")),
+    ("vo.PersistentHighs.from_model(model=cone)", ValueError, CONE_REFUSED.format("highs")),
+    ("vo.PersistentHighs.from_model(model=nl)", ValueError, NL_REFUSED.format("highs")),
     ("vo.PersistentHighs.from_model(model=m, verbose=1)", TypeError, names("verbose")),
     ("vo.PersistentHighs.from_model(model=m, threads=-1)", OverflowError, names("threads")),
     ("vo.PersistentHighs.from_model(model=m, threads='2')", TypeError, names("threads")),
@@ -612,6 +618,7 @@ ROWS = [
     # ---- pareto_frontier: refused before any objective is called
     ("vo.pareto_frontier()", TypeError, names("objectives")),
     ("vo.pareto_frontier([f, f])", TypeError, names("bounds")),
+    ("vo.pareto_frontier([f, f], [(0, 1)], 2 ** 62)", MemoryError, None),
     ("vo.pareto_frontier(f, [(0, 1)])", TypeError, names("objectives")),
     ("vo.pareto_frontier(None, [(0, 1)])", TypeError, names("objectives")),
     ("vo.pareto_frontier('ff', [(0, 1)])", TypeError, names("objectives")),
@@ -1043,3 +1050,33 @@ def test_tolerated_input_returns(world, call):
     before = state(world)
     eval(call, world)
     assert state(world) == before
+
+
+# ---- numbers no solver can take, on every solver: status "error", nothing run, the model and
+# every other shared object unchanged
+
+UNUSABLE = [
+    "x >= inf", "x <= -inf", "x == -inf", "x + y <= nan", "nan * x + y >= 1",
+]
+SOLVER_NAMES = [None, "highs", "osqp", "clarabel", "ipopt", "scipy", "slsqp", "bonmin", "nosuchsolver"]
+
+
+@pytest.mark.parametrize("solver", SOLVER_NAMES)
+@pytest.mark.parametrize("row", UNUSABLE + ["bound nan", "bound inf"])
+def test_unusable_numbers_give_error_on_every_solver(world, row, solver):
+    bad = vo.Model("unusable")
+    x, y = bad.variable("x", 0, 1), bad.variable("y", 0, 1)
+    bad.minimize(x + y)
+    if row == "bound nan":
+        bad.variable("z", nan, 1)
+    elif row == "bound inf":
+        bad.variable("z", inf, inf)
+    else:
+        bad.add(eval(row, {"x": x, "y": y, "nan": nan, "inf": inf}))
+    before = state(world), repr(bad)
+    r = bad.solve() if solver is None else bad.solve(solver=solver)
+    assert (r.status, r.objective) == ("error", None)
+    with pytest.raises(ValueError, match=NO_SOLUTION):
+        r.primals
+    assert (state(world), repr(bad)) == before
+

@@ -3,8 +3,10 @@
 A solve either returns a Result whose status is one of the eight texts and whose values (if
 any) cover every variable, or is refused with the ValueError when the solver would have to
 drop the model's cones or nonlinear terms, or passes on an exception the solver package
-itself raised (OSQP and SciPy refuse crossed bounds, OSQP a zero time limit, Bonmin throws on
-some degenerate models that Ipopt reports a status for); nothing else.
+itself raised (OSQP and SciPy refuse crossed bounds, Bonmin throws on some degenerate models
+that Ipopt reports a status for); nothing else. A model holding a number no solver takes (NaN,
+a lower bound of +inf, an upper one of -inf) gives status "error" on every solver, and only
+such a model does.
 The model is never changed.
 VELMO_FUZZ_EXAMPLES selects a longer run, as for the algebra fuzzer.
 """
@@ -23,12 +25,14 @@ EXAMPLES = max(1, int(os.environ.get("VELMO_FUZZ_EXAMPLES", "300")) // 25)
 SOLVERS = [None, "highs", "osqp", "scipy", "slsqp", "clarabel", "ipopt", "bonmin", "nosuchsolver"]
 STATUSES = {"optimal", "infeasible", "unbounded", "infeasible_or_unbounded", "time_limit",
             "iteration_limit", "error", "unknown"}
-BOUNDS = [(0, 1), (-1, 1), (-math.inf, math.inf), (0, math.inf), (-5, -5), (2, 1), (-1e300, 1e300)]
+BOUNDS = [(0, 1), (-1, 1), (-math.inf, math.inf), (0, math.inf), (-5, -5), (2, 1), (-1e300, 1e300),
+          (math.nan, 1), (math.inf, math.inf), (-math.inf, -math.inf)]
 COEFS = [1, -1, 2.5, 0, 1e-16, 1e6, -3]
 
 index = st.integers(0, 3)
 linear = st.lists(st.tuples(st.sampled_from(COEFS), index), min_size=1, max_size=3)
-rows = st.tuples(st.sampled_from(["<=", ">=", "=="]), linear, st.sampled_from([0, 1, -2, 10]))
+rows = st.tuples(st.sampled_from(["<=", ">=", "=="]), linear,
+                 st.sampled_from([0, 1, -2, 10, math.nan, math.inf, -math.inf]))
 model_draw = st.fixed_dictionaries({
     "kinds": st.lists(st.sampled_from(["c", "c", "i"]), min_size=1, max_size=4),
     "bounds": st.lists(st.sampled_from(BOUNDS), min_size=4, max_size=4),
@@ -40,7 +44,7 @@ model_draw = st.fixed_dictionaries({
     "cone": st.sampled_from([None, "soc", "psd"]),
     "sense": st.sampled_from(["minimize", "maximize"]),
     "solver": st.sampled_from(SOLVERS),
-    "time_limit": st.sampled_from([1.0, 0.0]),  # no run may take long
+    "time_limit": st.sampled_from([1.0, 0.0, math.nan, -1.0]),  # no run may take long
 })
 
 
@@ -81,6 +85,19 @@ def build(drawn):
     return m, cones, nonlinear
 
 
+def unusable(drawn):
+    """Whether the model holds a number no solver takes: NaN, a lower bound of +inf or an upper
+    one of -inf, on a variable or a row (a row over variables only)."""
+    n = len(drawn["kinds"])
+    for lo, hi in drawn["bounds"][:n]:
+        if math.isnan(lo) or math.isnan(hi) or lo == math.inf or hi == -math.inf:
+            return True
+    for sense, _, rhs in drawn["rows"]:
+        if math.isnan(rhs) or (sense != "<=" and rhs == math.inf) or (sense != ">=" and rhs == -math.inf):
+            return True
+    return False
+
+
 def raised_by_a_package(e):
     last = traceback.extract_tb(e.__traceback__)[-1]
     return "site-packages" in last.filename
@@ -111,6 +128,7 @@ def test_random_models_with_every_solver(drawn):
     else:
         assert not refused(drawn["solver"], cones, nonlinear)
         assert r.status in STATUSES
+        assert (r.status == "error") == unusable(drawn), (r.status, r.solver)
         if r.status == "optimal":
             assert len(r.primals) == m.num_vars
             assert isinstance(r.objective, float)

@@ -528,3 +528,30 @@ def test_threads_extend_one_shared_sum_without_touching_it():
     for tag, start in (("a", 100), ("b", 200), ("c", 300)):
         assert len(results[tag]) == 1  # the same sum every round, whoever appended first
         assert results[tag].pop() == repr(vo.sum(xs[:100] + xs[start:start + 100]))
+
+
+class ReadsOtherModel:
+    """An option value whose conversion reads another model, once both threads are converting."""
+
+    def __init__(self, barrier, other, value):
+        self.barrier, self.other, self.value = barrier, other, value
+
+    def __float__(self):
+        self.barrier.wait(timeout=10)
+        self.other.num_vars  # takes the other model's lock
+        return self.value
+
+
+def test_solves_whose_options_read_each_others_model_do_not_deadlock():
+    for option in ("time_limit", "warm_start"):
+        m1, m2 = chain_lp(20, "m1"), chain_lp(20, "m2")
+        barrier = threading.Barrier(2)
+
+        def kwargs(other):
+            item = ReadsOtherModel(barrier, other, 5.0)
+            return {"time_limit": item} if option == "time_limit" else {"warm_start": [item] * 20}
+
+        results = []
+        assert run_threads(lambda: results.append(m1.solve(**kwargs(m2)).status),
+                           lambda: results.append(m2.solve(**kwargs(m1)).status)) == []
+        assert results == ["optimal", "optimal"]

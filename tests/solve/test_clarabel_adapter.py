@@ -142,3 +142,19 @@ def _soc():
     m.add_soc_cone([t, x])
     m.minimize(t)
     return m
+
+
+def test_a_psd_cone_too_large_for_memory_is_refused_before_clarabel_runs():
+    # Side 1000: Clarabel would ask for about 2 TB and abort the interpreter.
+    m = vo.Model()
+    xs = m.variables("X", 1000 * 1001 // 2)
+    m.add_psd_cone(xs)
+    m.minimize(xs[0])
+    with pytest.raises(MemoryError, match="Clarabel would need about .* for the model's PSD cones"):
+        m.solve()
+    small = vo.Model()
+    a, b, c = small.variable("a"), small.variable("b"), small.variable("c")
+    small.add_psd_cone([a, b, c])
+    small.add(a + c == 2)
+    small.minimize(a - b)
+    assert small.solve().status == "optimal"
