@@ -66,10 +66,12 @@ class CasadiSignalGuard {
 // and never removed. The handler sets the library's exported abort flag and a private "stopped
 // once" flag, and Bonmin clears neither: with the second one set, every later run skips the
 // branch and bound and ends in MINLP_ERROR, and a SIGINT that reaches the handler again makes
-// it call exit(). Held around one Bonmin run, this clears the flags before the run and, after
-// it, puts back the SIGINT handler in place before and clears the flags again. Runs that
-// overlap (on several threads) share one saved handler; the last to finish restores it. The
-// interpreter lock serialises construction, finish() and destruction.
+// it call exit() (or hang there). Held around one Bonmin run, this clears the flags before the
+// run and, after it, puts back the SIGINT handler in place before and clears the flags again.
+// The library's call to signal() is redirected once, so that its handler only ever receives
+// the first SIGINT of a run. Runs that overlap (on several threads) share one saved handler;
+// the last to finish restores it. The interpreter lock serialises construction, finish() and
+// destruction.
 class BonminRunGuard {
  public:
   BonminRunGuard() noexcept;
