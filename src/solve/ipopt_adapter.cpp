@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 namespace velmo {
@@ -553,12 +554,13 @@ BackendOutcome solve_nlp(const CompiledModel& c, const SolveOptions& o, const Mo
   }
   Ref sol;
   {
-    // An earlier interrupted Bonmin run (ours or not) leaves Bonmin's abort flag set.
-    if (bonmin) take_bonmin_abort_flag();
+    std::optional<BonminRunGuard> bonmin_run;
+    if (bonmin) bonmin_run.emplace();
     CasadiSignalGuard guard;
     sol = call_kw(solver.get(), args.get());
+    const bool bonmin_stopped = bonmin_run && bonmin_run->finish();
     guard.raise_if_stopped();
-    if (bonmin && take_bonmin_abort_flag()) {
+    if (bonmin_stopped) {
       // Bonmin's own SIGINT handler stopped the run; Python's never saw the signal.
       PyErr_SetNone(PyExc_KeyboardInterrupt);
       throw py::ErrorAlreadySet{};

@@ -4,6 +4,16 @@
 #include "solve/arrays.hpp"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace velmo {
 
@@ -184,15 +194,197 @@ void CasadiSignalGuard::raise_if_stopped() {
   if (signal_ && state_->stopped) raise_kept(state_);
 }
 
-bool take_bonmin_abort_flag() noexcept {
+namespace {
+
+// Bonmin's flags in the loaded library. Only the abort flag is exported; the other two are
+// file-local, found through the library's own symbol table (kept in the shipped file).
+struct BonminFlags {
+  bool* abort_all = nullptr;
+  bool* stopped_once = nullptr;      // the handler exits the process when this is already set
+  void** current_model = nullptr;    // the run's branch-and-bound model, left dangling after it
+  void* signal_slot = nullptr;       // where the library keeps the address of signal()
+  bool slot_read_only = false;       // the slot lies in memory made read-only after loading
+};
+
+// Relocations that leave a function's address in a slot of its own.
+bool is_slot_relocation(std::uint64_t type) {
+#if defined(__x86_64__)
+  return type == R_X86_64_JUMP_SLOT || type == R_X86_64_GLOB_DAT;
+#elif defined(__aarch64__)
+  return type == R_AARCH64_JUMP_SLOT || type == R_AARCH64_GLOB_DAT;
+#else
+  return false;  // unknown layout: the slot is left alone
+#endif
+}
+
+// Reads `count` items of T at `offset` of the file, or nothing.
+template <class T>
+std::vector<T> read_at(std::FILE* file, std::uint64_t offset, std::uint64_t count) {
+  std::vector<T> items(count);
+  if (count == 0 || std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0 ||
+      std::fread(items.data(), sizeof(T), count, file) != count) {
+    items.clear();
+  }
+  return items;
+}
+
+// The relocated slot through which the library calls signal(), and whether it is read-only.
+void find_signal_slot(std::FILE* file, const Elf64_Ehdr& header, const std::vector<Elf64_Shdr>& sections,
+                      std::uintptr_t bias, BonminFlags& flags) {
+  for (const Elf64_Shdr& relocs : sections) {
+    if (relocs.sh_type != SHT_RELA || relocs.sh_link >= sections.size()) continue;
+    const Elf64_Shdr& dynsym = sections[relocs.sh_link];
+    if (dynsym.sh_type != SHT_DYNSYM || dynsym.sh_link >= sections.size()) continue;
+    const auto symbols = read_at<Elf64_Sym>(file, dynsym.sh_offset, dynsym.sh_size / sizeof(Elf64_Sym));
+    const auto names = read_at<char>(file, sections[dynsym.sh_link].sh_offset, sections[dynsym.sh_link].sh_size);
+    if (names.empty() || names.back() != '\0') continue;
+    for (const Elf64_Rela& r : read_at<Elf64_Rela>(file, relocs.sh_offset, relocs.sh_size / sizeof(Elf64_Rela))) {
+      const auto k = ELF64_R_SYM(r.r_info);
+      if (!is_slot_relocation(ELF64_R_TYPE(r.r_info))) continue;
+      if (k == 0 || k >= symbols.size() || symbols[k].st_name >= names.size()) continue;
+      if (std::strcmp(names.data() + symbols[k].st_name, "signal") != 0) continue;
+      flags.signal_slot = reinterpret_cast<void*>(bias + r.r_offset);
+    }
+  }
+  if (flags.signal_slot == nullptr || header.e_phentsize != sizeof(Elf64_Phdr)) {
+    flags.signal_slot = nullptr;
+    return;
+  }
+  const auto at = reinterpret_cast<std::uintptr_t>(flags.signal_slot);
+  for (const Elf64_Phdr& segment : read_at<Elf64_Phdr>(file, header.e_phoff, header.e_phnum)) {
+    if (segment.p_type == PT_GNU_RELRO && at >= bias + segment.p_vaddr && at < bias + segment.p_vaddr + segment.p_memsz) {
+      flags.slot_read_only = true;
+    }
+  }
+}
+
+// Fills the file-local flags from the ELF symbol table of `path`, placing them by their
+// distance from the exported flag, whose address in memory is known.
+void find_local_flags(const char* path, BonminFlags& flags) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return;
+  Elf64_Ehdr header{};
+  const bool elf64 = std::fread(&header, sizeof header, 1, file) == 1 &&
+                     std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64 &&
+                     header.e_shentsize == sizeof(Elf64_Shdr);
+  const auto sections = elf64 ? read_at<Elf64_Shdr>(file, header.e_shoff, header.e_shnum) : std::vector<Elf64_Shdr>{};
+  for (const Elf64_Shdr& table : sections) {
+    if (table.sh_type != SHT_SYMTAB || table.sh_link >= sections.size()) continue;
+    const Elf64_Shdr& names_section = sections[table.sh_link];
+    const auto symbols = read_at<Elf64_Sym>(file, table.sh_offset, table.sh_size / sizeof(Elf64_Sym));
+    const auto names = read_at<char>(file, names_section.sh_offset, names_section.sh_size);
+    if (names.empty() || names.back() != '\0') break;
+    std::uint64_t abort_at = 0, once_at = 0, model_at = 0;
+    for (const Elf64_Sym& sym : symbols) {
+      if (ELF64_ST_TYPE(sym.st_info) != STT_OBJECT || sym.st_name >= names.size()) continue;
+      const char* name = names.data() + sym.st_name;
+      if (std::strcmp(name, "BonminAbortAll") == 0 && sym.st_size == sizeof(bool)) abort_at = sym.st_value;
+      if (std::strcmp(name, "_ZL20BonminInteruptedOnce") == 0 && sym.st_size == sizeof(bool)) once_at = sym.st_value;
+      if (std::strcmp(name, "_ZL18currentBranchModel") == 0 && sym.st_size == sizeof(void*)) model_at = sym.st_value;
+    }
+    if (abort_at == 0) break;
+    const std::uintptr_t bias = reinterpret_cast<std::uintptr_t>(flags.abort_all) - abort_at;
+    if (once_at != 0) flags.stopped_once = reinterpret_cast<bool*>(bias + once_at);
+    if (model_at != 0) flags.current_model = reinterpret_cast<void**>(bias + model_at);
+    find_signal_slot(file, header, sections, bias, flags);
+    break;
+  }
+  std::fclose(file);
+}
+
+using SignalHandler = void (*)(int);
+SignalHandler bonmin_sigint_handler = nullptr;  // the handler Bonmin asked for
+bool* bonmin_stopped_once = nullptr;
+
+// Bonmin's handler answers a SIGINT that comes while the run is already stopping by calling
+// exit() (which may also hang, exit not being safe in a signal handler): only the first one is
+// passed on.
+void forward_first_sigint(int signum) {
+  if (*bonmin_stopped_once) return;
+  bonmin_sigint_handler(signum);
+}
+
+// Takes the place of signal() for the Bonmin library.
+SignalHandler bonmin_signal(int signum, SignalHandler handler) {
+  if (signum == SIGINT && handler != SIG_DFL && handler != SIG_IGN && handler != SIG_ERR) {
+    bonmin_sigint_handler = handler;
+    handler = forward_first_sigint;
+  }
+  return signal(signum, handler);
+}
+
+void divert_bonmin_signal(const BonminFlags& flags) {
+  if (flags.signal_slot == nullptr || flags.stopped_once == nullptr) return;
+  bonmin_stopped_once = flags.stopped_once;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  void* start = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(flags.signal_slot) & ~(page - 1));
+  if (flags.slot_read_only && mprotect(start, page, PROT_READ | PROT_WRITE) != 0) return;
+  SignalHandler (*replacement)(int, SignalHandler) = bonmin_signal;
+  std::memcpy(flags.signal_slot, &replacement, sizeof replacement);
+  if (flags.slot_read_only) mprotect(start, page, PROT_READ);
+}
+
+// The flags of the Bonmin library CasADi has loaded; all null before it is loaded. The file is
+// read once per place the library is loaded at.
+BonminFlags bonmin_flags() noexcept {
+  static void* cached_base = nullptr;
+  static BonminFlags cached;
   // RTLD_NOLOAD: only a library CasADi has already loaded is looked at.
   void* lib = dlopen("libbonmin.so.4", RTLD_NOW | RTLD_NOLOAD);
-  if (lib == nullptr) return false;
-  auto* flag = static_cast<bool*>(dlsym(lib, "BonminAbortAll"));
-  const bool was_set = flag != nullptr && *flag;
-  if (flag != nullptr) *flag = false;
+  if (lib == nullptr) return {};
+  BonminFlags flags;
+  flags.abort_all = static_cast<bool*>(dlsym(lib, "BonminAbortAll"));
+  Dl_info info{};
+  if (flags.abort_all != nullptr && dladdr(flags.abort_all, &info) != 0 && info.dli_fname != nullptr) {
+    if (info.dli_fbase != cached_base || cached.abort_all != flags.abort_all) {
+      try {
+        find_local_flags(info.dli_fname, flags);
+      } catch (...) {  // out of memory reading the table: the exported flag alone
+      }
+      divert_bonmin_signal(flags);
+      cached = flags;
+      cached_base = info.dli_fbase;
+    }
+    flags = cached;
+  }
   dlclose(lib);  // balances this dlopen; CasADi keeps its own reference
+  return flags;
+}
+
+// Clears the flags; true when the handler had run.
+bool take_bonmin_flags() noexcept {
+  const BonminFlags flags = bonmin_flags();
+  bool was_set = false;
+  if (flags.abort_all != nullptr) {
+    was_set = *flags.abort_all;
+    *flags.abort_all = false;
+  }
+  if (flags.stopped_once != nullptr) {
+    was_set = was_set || *flags.stopped_once;
+    *flags.stopped_once = false;
+  }
+  if (flags.current_model != nullptr) *flags.current_model = nullptr;
   return was_set;
+}
+
+int bonmin_runs = 0;                // Bonmin runs under way
+struct sigaction sigint_before{};  // SIGINT's handler before the first of them
+
+}  // namespace
+
+BonminRunGuard::BonminRunGuard() noexcept {
+  if (bonmin_runs++ > 0) return;
+  sigaction(SIGINT, nullptr, &sigint_before);
+  take_bonmin_flags();  // an earlier interrupted run (ours or not) leaves them set
+}
+
+BonminRunGuard::~BonminRunGuard() { finish(); }
+
+bool BonminRunGuard::finish() noexcept {
+  if (finished_) return false;
+  finished_ = true;
+  if (--bonmin_runs == 0) sigaction(SIGINT, &sigint_before, nullptr);
+  return take_bonmin_flags();
 }
 
 }  // namespace velmo

@@ -62,9 +62,28 @@ class CasadiSignalGuard {
   State* state_ = nullptr;
 };
 
-// Bonmin catches SIGINT with a handler of its own, which sets the library's global abort flag
-// and never clears it: every later Bonmin run in the process stops at once. Clears the flag
-// and returns whether it was set. False when Bonmin's library is not loaded.
-bool take_bonmin_abort_flag() noexcept;
+// Bonmin catches SIGINT with a C handler of its own, installed as each branch and bound starts
+// and never removed. The handler sets the library's exported abort flag and a private "stopped
+// once" flag, and Bonmin clears neither: with the second one set, every later run skips the
+// branch and bound and ends in MINLP_ERROR, and a SIGINT that reaches the handler again makes
+// it call exit() (or hang there). Held around one Bonmin run, this clears the flags before the
+// run and, after it, puts back the SIGINT handler in place before and clears the flags again.
+// The library's call to signal() is redirected once, so that its handler only ever receives
+// the first SIGINT of a run. Runs that overlap (on several threads) share one saved handler;
+// the last to finish restores it. The interpreter lock serialises construction, finish() and
+// destruction.
+class BonminRunGuard {
+ public:
+  BonminRunGuard() noexcept;
+  ~BonminRunGuard();
+  BonminRunGuard(const BonminRunGuard&) = delete;
+  BonminRunGuard& operator=(const BonminRunGuard&) = delete;
+
+  // Restores the handler and clears the flags; true when Bonmin's handler stopped the run.
+  bool finish() noexcept;
+
+ private:
+  bool finished_ = false;
+};
 
 }  // namespace velmo

@@ -123,3 +123,102 @@ def test_ctrl_c_stops_a_long_solve_within_a_second(case):
     print(f"{case}: KeyboardInterrupt {out['delay']:.3f} s after SIGINT (size {out['size']})")
     assert out["delay"] < 1.0
     assert out["after"] == "optimal"
+
+
+# Bonmin's own SIGINT handler leaves state behind it (flags that end every later run in
+# "unknown", the handler itself), and answers a second SIGINT during a run by ending the
+# process. The run is interrupted at several moments, from CasADi's set-up to deep in the
+# branch and bound, by one signal or by two a few milliseconds apart; after each, a small
+# MINLP must solve as usual. Then Ctrl-C outside any solve, after a Bonmin run on another
+# thread too, must still raise KeyboardInterrupt rather than reach a handler Bonmin left behind.
+BONMIN_CHILD = textwrap.dedent("""
+    import json, os, signal, threading, time
+    import velmo as vo
+
+    def chained_minlp(n):
+        m = vo.Model()
+        xs = [m.integer(f"x{i}", -5, 5) if i % 2 == 0 else m.variable(f"x{i}", -5, 5) for i in range(n)]
+        obj = 0
+        for i in range(n - 1):
+            d = xs[i + 1] - xs[i] * xs[i]
+            obj = obj + 100 * d * d + vo.sin(xs[i]) * vo.cos(xs[i + 1])
+        m.minimize(obj)
+        return m
+
+    small = vo.Model()
+    k, y = small.integer("k", 0, 5), small.variable("y", -3, 3)
+    small.minimize(vo.square(k - 2.4) + vo.square(y - 1))
+
+    def small_solve():
+        r = small.solve(solver="bonmin")
+        return [r.status, r.objective]
+
+    # Like Python's own handler, but only the first signal of a round raises: the second of a
+    # pair may come after the first has already stopped the run.
+    hits = []
+    def on_sigint(signum, frame):
+        hits.append(signum)
+        if len(hits) == 1:
+            raise KeyboardInterrupt
+    signal.signal(signal.SIGINT, on_sigint)
+
+    def send(count):
+        for i in range(count):
+            time.sleep(0.002 * i)
+            os.kill(os.getpid(), signal.SIGINT)
+
+    out = {"delays": [], "returned": [], "after": [small_solve()]}
+    n = 300
+    for when, count in ((0.01, 1), (0.3, 1), (1.0, 1), (0.01, 1), (0.3, 2), (1.0, 2)):
+        while True:
+            hits.clear()
+            m = chained_minlp(n)
+            sent = []
+            timer = threading.Timer(when, lambda: (sent.append(time.perf_counter()), send(count)))
+            returned = None
+            try:
+                timer.start()
+                try:
+                    returned = m.solve(solver="bonmin").status
+                finally:
+                    timer.cancel()
+                time.sleep(0.3)  # a signal sent as the run ended arrives here
+            except KeyboardInterrupt:
+                if returned is None:
+                    out["delays"].append(time.perf_counter() - sent[0])
+                    timer.join()
+                    time.sleep(0.1)
+                    break
+            if sent:
+                out["returned"].append(returned)
+                break
+            n *= 2  # finished before the signal: a bigger model
+        out["after"].append(small_solve())
+    worker = threading.Thread(target=small_solve)
+    worker.start()
+    worker.join()
+    hits.clear()
+    try:
+        os.kill(os.getpid(), signal.SIGINT)
+        time.sleep(3)
+        out["idle"] = "no KeyboardInterrupt"
+    except KeyboardInterrupt:
+        out["idle"] = "KeyboardInterrupt"
+    out["after"].append(small_solve())
+    print(json.dumps(out))
+""")
+
+
+def test_ctrl_c_leaves_bonmin_usable_for_later_runs():
+    done = subprocess.run([sys.executable, "-c", BONMIN_CHILD], capture_output=True, text=True, timeout=120,
+                          env={**os.environ, "PYTHONUNBUFFERED": "1"})
+    lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
+    assert lines, f"exit status {done.returncode}: " + done.stdout[-2000:] + done.stderr[-2000:]
+    out = json.loads(lines[-1])
+    print("Bonmin: KeyboardInterrupt after " + ", ".join(f"{d:.3f}" for d in out["delays"]) + " s")
+    assert out["returned"] == [], "a signal during the run was lost"
+    assert len(out["delays"]) == 6 and max(out["delays"]) < 1.0
+    for status, objective in out["after"]:
+        assert status == "optimal"
+        assert abs(objective - 0.16) < 1e-6
+    assert out["idle"] == "KeyboardInterrupt"
