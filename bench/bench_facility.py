@@ -11,10 +11,11 @@ the largest customer-to-facility distance d minimised.
     0 <= y <= 1, s >= 0, z binary, r and d free
 
 Every library builds the same MILP (the cone rows left out) and hands it to HiGHS with a time
-limit of 0, so HiGHS's own run is left out: velmo (matrix rows), PyOptInterface (its matrix
-calls), linopy and highspy fed from NumPy arrays (the floor), each in a fresh process, in this
-one run. HiGHS's own run at time limit 0 (its presolve) is a large, noisy part of every
-hand-off; it is printed where it can be timed apart (velmo and the floor).
+limit of 0: velmo (matrix rows), PyOptInterface (its matrix calls add_m_variables and
+add_m_linear_constraints; 0.6.1 was measured), linopy and highspy fed from NumPy arrays through
+passModel (the floor), each in a fresh process, in this one run. HiGHS's own run at time limit
+0 (its presolve) is still a large, noisy part of every hand-off; it is printed where it can be
+timed apart (velmo and the floor).
 
     python bench/bench_facility.py [N] [library,library,...]
 """
