@@ -56,10 +56,7 @@ def build_velmo(cost, demand, supply):
     m = vo.Model("transport")
     x = m.variables("x", S * D, lower=0)
     m.add_matrix(transport_matrix(), x, ["<="] * S + [">="] * D, np.concatenate([supply, demand]))
-    xa = np.empty(S * D, dtype=object)
-    xa[:] = x
-    m.minimize(cost.ravel() @ xa)
-    del xa
+    m.minimize(vo.dot(cost.ravel(), x))
     return m, lambda: m.solve(time_limit=0.0)
 
 

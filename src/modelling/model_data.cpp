@@ -24,14 +24,7 @@ uint32_t ModelData::add_variable(std::string var_name, double lower, double uppe
     lower = 0.0;
     upper = 1.0;
   }
-  // The record goes first, so a failed allocation leaves either nothing or a rolled-back add.
-  variables.push_back(VariableRecord{var_name, lower, upper, index, kind});
-  try {
-    name_index.insert_or_assign(std::move(var_name), index);  // a repeat name moves on
-  } catch (...) {
-    variables.edit().pop_back();
-    throw;
-  }
+  variables.push_back(VariableRecord{std::move(var_name), lower, upper, index, kind});
   return index;
 }
 
@@ -41,12 +34,6 @@ void ModelData::truncate_variables(size_t count) noexcept {
   // own, so nothing is copied here.
   std::vector<VariableRecord>& own = variables.edit();
   own.erase(own.begin() + static_cast<ptrdiff_t>(count), own.end());
-  try {
-    name_index.clear();
-    for (const VariableRecord& v : variables) name_index.insert_or_assign(v.name, v.index);
-  } catch (...) {
-    // Out of memory while rebuilding: the index stays partial, the variable table is whole.
-  }
 }
 
 bool ModelData::has_room_for(uint64_t count) const noexcept {

@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -31,17 +29,13 @@ const char* problem_type_text(ProblemType t) noexcept;
 
 using Objective = std::variant<Expr, QuadExpr, NlExpr>;  // Linear | Quadratic | Nonlinear
 
-// Heterogeneous lookup so a name can be found without building a std::string.
-struct NameHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-
 struct ModelData {
   std::optional<Objective> objective;
   std::string name = "model";
+  // The names live in the records only. No name-to-index map is kept: nothing looks a
+  // variable up by name, and for a large model such a map costs a hash node and another copy
+  // of every name (about 70 bytes and a hash per variable).
   CowVector<VariableRecord> variables;
-  std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> name_index;
   CowVector<LinearRow> linear_constraints;
   std::vector<NonlinearConstraint> nonlinear_constraints;
   std::vector<std::vector<uint32_t>> soc_cones;

@@ -145,11 +145,6 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       first = static_cast<uint32_t>(d.variables.size());
       names.reserve(count);
       d.variables.reserve(d.variables.size() + count);
-      // No rehash cascade while adding, and no rehash per small batch either.
-      const size_t wanted = d.name_index.size() + count;
-      if (wanted > d.name_index.bucket_count() * d.name_index.max_load_factor()) {
-        d.name_index.reserve(std::max<size_t>(wanted, 2 * d.name_index.size()));
-      }
       std::string name = prefix + "_";
       const size_t stem = name.size();
       char digits[24];
