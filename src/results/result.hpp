@@ -28,6 +28,9 @@ struct ResultRecord {
   std::vector<std::string> var_names;
   std::vector<LinearRow> constraints;   // model data for the diagnostics; empty when absent
   std::vector<VariableRecord> variables;
+  // The model the solve came from (its serial, no reference): value(), why() and
+  // why_detail() refuse another model's Var. kNoModel when no variable was involved.
+  ModelSerial model = kNoModel;
 };
 
 struct PyResult {
@@ -40,6 +43,10 @@ PyTypeObject* make_result_type();
 
 // A record from an adapter's outcome; the caller adds names and model data.
 ResultRecord record_from(BackendOutcome&& outcome);
+
+// Raises ValueError when `var` (a Var) is not a variable of the model the result came from:
+// its index would name another variable of this result.
+void require_result_model(const ResultRecord& r, PyObject* var, const char* fname);
 py::Ref new_result(ResultRecord&& record);
 
 }  // namespace velmo::binding
