@@ -124,10 +124,11 @@ PyObject* r_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   return py::guard([&] {
     py::Args a("value", {"var"}, 1, args, nargs, kwnames);
     if (Py_TYPE(a[0]) != var_type) py::raise_wrong_type(a[0], "value", "var", "Var");
-    require_result_model(rec(self), a[0], "value");
     const auto& primals = rec(self).primals;
+    if (!primals) no_solution();
+    require_result_model(rec(self), a[0], "value");
     const uint32_t index = reinterpret_cast<PyVar*>(a[0])->index;
-    if (!primals || index >= primals->size()) no_solution();
+    if (index >= primals->size()) no_solution();
     return py::float_obj((*primals)[index]).release();
   });
 }

@@ -36,12 +36,15 @@ class HasIndex:
 
 
 def _variables():
-    """x, y, z (indices 0 to 2) and a variable with index 12 whose name repr prints as is."""
+    """x, y, z (indices 0 to 2) and a variable with index 12 of a second model whose name repr
+    prints as is; each with the set of models its expression's variables come from."""
     m = vo.Model()
     wide = vo.Model()
     wide.variables("w", 12)
     made = [m.variable("x"), m.variable("y"), m.variable("z"), wide.variable("q'uote")]
-    return [(v, ref.Var(i, n)) for v, i, n in zip(made, (0, 1, 2, 12), ("x", "y", "z", "q'uote"))]
+    homes = [m, m, m, wide]
+    return [(v, ref.Var(i, n), frozenset([h])) for v, i, n, h in
+            zip(made, (0, 1, 2, 12), ("x", "y", "z", "q'uote"), homes)]
 
 
 NUMBERS = [0, 1, -1, 2, 3, 0.5, -0.0, 0.1, 1e-16, 1e-15, 1 + 1e-15, 1e300, -1e300, 5e-324,
@@ -72,7 +75,27 @@ steps = st.one_of(
 fuzzed = {"programs": 0, "steps": 0}
 
 
-def outcome_of_real(f):
+def refused_as_foreign(call):
+    with pytest.raises(ValueError, match="another model"):
+        call()
+
+
+def check_model_refusals(v, homes):
+    """A model takes an expression only over its own variables: every other model refuses it,
+    and an expression over two models is refused by both and by the one-line solves."""
+    constraint = isinstance(v, vo.Constraint)
+    store = (lambda model: model.add(v)) if constraint else (lambda model: model.minimize(v))
+    if homes:
+        refused_as_foreign(lambda: store(vo.Model()))
+    if len(homes) > 1:
+        for home in homes:
+            before = (home.num_constraints, home.to_python())
+            refused_as_foreign(lambda: store(home))
+            assert (home.num_constraints, home.to_python()) == before
+        refused_as_foreign(lambda: vo.minimize(0, [v]) if constraint else vo.maximize(v))
+
+
+def outcome_of_real(f, homes=frozenset()):
     try:
         v = f()
     except Exception as e:  # noqa: BLE001 - any exception is an outcome to compare
@@ -83,10 +106,18 @@ def outcome_of_real(f):
         return ("problem", v), None
     name = type(v).__name__
     text = repr(v)
+    if isinstance(v, EXPRESSION_TYPES + (vo.Constraint,)):
+        check_model_refusals(v, homes)
     if isinstance(v, vo.Constraint):
-        scratch = vo.Model()
+        with pytest.raises(ValueError, match="^A constraint has no truth value"):
+            bool(v)
+        # The kind shows in which list the constraint lands, in a model that takes it.
+        scratch = next(iter(homes)) if len(homes) == 1 else vo.Model()
+        before = scratch.num_constraints
+        if len(homes) > 1:
+            return ("value", name, ref.canonical(name, text), "mixed"), v
         scratch.add(v)
-        kind = "linear" if scratch.num_constraints == 1 else "nonlinear"
+        kind = "linear" if scratch.num_constraints == before + 1 else "nonlinear"
         return ("value", name, ref.canonical(name, text), kind), v
     return ("value", name, ref.canonical(name, text), None), v
 
@@ -111,9 +142,14 @@ def same(real, expected):
     return real == expected
 
 
-def objective_type(sense, v):
-    m = vo.Model()
-    m.variables("v", 13)
+def objective_type(sense, v, homes=frozenset()):
+    """The class of a model with this objective, in the model of its variables (a fresh one
+    with 13 variables when it has none)."""
+    if homes:
+        m = next(iter(homes))
+    else:
+        m = vo.Model()
+        m.variables("v", 13)
     getattr(m, sense)(v)
     return m.problem_type
 
@@ -126,7 +162,8 @@ PRELUDE = [("*", 0, 19), ("*", 2, 19), ("neg", 10), ("*", 2, 21), ("*", 0, 2), (
 
 def run_program(program, prelude=()):
     values = _variables()  # expressions: the variables, then every result worth reusing
-    atoms = [(n, n) for n in NUMBERS] + [(o, o) for o in OTHERS]
+    atoms = [(n, n, frozenset()) for n in NUMBERS] + [(o, o, frozenset()) for o in OTHERS]
+    nonlinear_homes = set()  # models holding a constraint with a nonlinear term
     trace = []
 
     def pick(i):
@@ -137,7 +174,8 @@ def run_program(program, prelude=()):
     for step in list(prelude) + list(program):
         op = step[0]
         if op in BINARY or op in COMPARE:
-            (a, ra), (b, rb) = pick(step[1]), pick(step[2])
+            (a, ra, ha), (b, rb, hb) = pick(step[1]), pick(step[2])
+            homes = ha | hb
             if not (isinstance(a, EXPRESSION_TYPES) or isinstance(b, EXPRESSION_TYPES)):
                 continue  # plain Python on both sides
             operands = [a, b]
@@ -147,7 +185,7 @@ def run_program(program, prelude=()):
                 real, expect = partial(COMPARE[op], a, b), partial(ref.comparison, op, ra, rb)
             shown = f"{a!r} {op} {b!r}"
         elif op in ("neg", "pow"):
-            a, ra = pick(step[1])
+            a, ra, homes = pick(step[1])
             if not isinstance(a, EXPRESSION_TYPES):
                 continue
             operands = [a]
@@ -166,29 +204,40 @@ def run_program(program, prelude=()):
             items = [pick(i) for i in step[1]]
             real_items = [p[0] for p in items]
             ref_items = [p[1] for p in items]
+            homes = frozenset().union(*(p[2] for p in items))
             if step[2]:
                 real_items, ref_items = tuple(real_items), tuple(ref_items)
             operands = list(real_items)
             real, expect = partial(vo.sum, real_items), partial(ref.vsum, ref_items)
             shown = f"sum({real_items!r})"
         else:
-            a, ra = pick(step[1])
+            a, ra, homes = pick(step[1])
             operands = [a]
             if op in FUNCTIONS:
                 real, expect = partial(FUNCTIONS[op], a), partial(ref.function, op, ra)
             else:
-                real, expect = partial(objective_type, op, a), partial(ref.objective_class, ra)
+                real, expect = partial(objective_type, op, a, homes), partial(ref.objective_class, ra)
             shown = f"{op}({a!r})"
 
         before = [repr(o) for o in operands]
-        got, value = outcome_of_real(real)
+        got, value = outcome_of_real(real, homes)
         wanted, ref_value = outcome_of_reference(expect)
+        if len(homes) == 1 and wanted[0] == "problem" and homes <= nonlinear_homes:
+            wanted = ("problem", "NLP")  # a nonlinear constraint stored in the model decides
+        if isinstance(ref_value, ref.NonlinearConstraint) and ref_value.expr.terms and len(homes) == 1:
+            nonlinear_homes.update(homes)
+        if len(homes) > 1:
+            # Over two models the arithmetic answers as ever, but no model takes the result.
+            if wanted[0] == "problem":
+                wanted = ("raise", ValueError, None)
+            elif wanted[0] == "value" and wanted[1] == "Constraint":
+                wanted = wanted[:3] + ("mixed",)
         trace.append(shown)
         fuzzed["steps"] += 1
         assert same(got, wanted), "\n".join(trace + [f"got      {got}", f"expected {wanted}"])
         assert [repr(o) for o in operands] == before, "an operand changed:\n" + "\n".join(trace)
         if value is not None and len(ref.text(ref_value)) <= MAX_TEXT:
-            values.append((value, ref_value))
+            values.append((value, ref_value, homes))
     fuzzed["programs"] += 1
 
 

@@ -63,7 +63,8 @@ def test_two_threads_build_and_solve_their_own_models():
 
 def test_reading_and_adding_while_another_thread_solves():
     m = chain_lp(3000)
-    n0 = m.num_vars
+    probe = m.variables("p", 50)
+    n0, c0 = m.num_vars, m.num_constraints
     solving = threading.Event()
     done = threading.Event()
     seen = {"built_during_solve": 0, "added": 0}
@@ -90,12 +91,11 @@ def test_reading_and_adding_while_another_thread_solves():
             v = m.variable(f"extra{k}", lower=0, upper=1)
             m.add(v + e <= 100)
             assert m.num_vars == n0 + k + 1
-            assert m.num_constraints == n0 - 1 + k + 1
+            assert m.num_constraints == c0 + k + 1
             repr(m), m.problem_type
             k += 1
         seen["added"] = k
 
-    probe = vo.Model().variables("p", 50)  # variables of another model: indices 0..49 here
     assert run_threads(solver, reader_writer) == []
     assert seen["built_during_solve"] > 0
     assert m.num_vars == n0 + seen["added"]
