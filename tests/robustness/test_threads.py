@@ -393,3 +393,29 @@ def test_nonlinear_and_conic_solves_beside_a_thread_that_reads_and_extends_the_m
         assert (r.status, r.solver, c.status, c.solver) == ("optimal", "Ipopt", "optimal", "Clarabel")
         assert len(r.primals) == len(r.var_names_list) >= 60
         assert abs(c.objective - 1) <= 1e-6
+
+
+def test_threads_offering_each_other_their_variables_are_refused_while_both_solve():
+    """Models created at once in two threads get distinct serials: each refuses the other's
+    variables, in its constraints, objective, cones and results, while both keep solving."""
+    models = {name: chain_lp(300, name) for name in ("a", "b")}
+    handles = {name: m.variables("h", 3, lower=0, upper=1) for name, m in models.items()}
+    refused = {"a": 0, "b": 0}
+
+    def worker(name, other):
+        m, mine, theirs = models[name], handles[name], handles[other]
+        for _ in range(20):
+            r = m.solve()
+            assert r.status == "optimal"
+            for call in (lambda: m.add(mine[0] + theirs[0] <= 1), lambda: m.maximize(theirs[1]),
+                         lambda: m.add_soc_cone([mine[0], theirs[2]]), lambda: r.value(theirs[0])):
+                try:
+                    call()
+                except ValueError as e:
+                    assert "another model" in str(e)
+                    refused[name] += 1
+            m.add(mine[0] + mine[1] <= 1)
+
+    assert run_threads(lambda: worker("a", "b"), lambda: worker("b", "a")) == []
+    assert refused == {"a": 80, "b": 80}
+    assert models["a"].num_constraints == models["b"].num_constraints == 299 + 20
