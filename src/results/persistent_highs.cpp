@@ -132,6 +132,7 @@ PyObject* p_from_model(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     dst.obj_offset = r.obj_offset;
     dst.maximize = r.maximize;
     dst.loaded = r.loaded;
+    dst.model = r.model;
     return reinterpret_cast<PyObject*>(o);
   });
 }
