@@ -249,6 +249,13 @@ def foreign_and_truth():
         raises(lambda: 1 <= x <= 2)
         raises(lambda: x in [y, x])
         raises(vo.Model().add, vo.sum([far, 1]) <= 2)
+        # velmo's own functions, sums grown in place and matrix rows refuse them too.
+        raises(m.minimize, velmo.exp(far) + velmo.dot([1.0, 2.0], [x, far]))
+        raises(m.add, velmo.quad_form([x, far], [[1, 0], [0, 1]]) <= 1)
+        grown = x + y
+        grown += far
+        raises(m.add, grown <= 1)
+        raises(m.add_matrix, [[1.0, 1.0]], [x, far], "<=", 1)
         m.validate()
         vo.minimize(x, [x >= 1], solver="osqp", timelimit=1)
         vo.solve_sa(sphere, [(0, 1)], max_iterations=5, maxiter=3)

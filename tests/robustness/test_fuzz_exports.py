@@ -157,7 +157,13 @@ def test_written_files_read_back_to_the_same_problem(tmp_path_factory, seed, suf
         assert (re.search(r"(?<![\w.])(inf|NaN)(?![\w.])", lp.split("\nBounds\n")[0])
                 or re.search(r"NaN|(?<!-)inf <=|>= inf|<= -inf\n|\d{20,}", lp)), lp
         return
-    assert (back.num_vars, back.num_constraints) == (m.num_vars, m.num_constraints)
+    assert back.num_vars == m.num_vars
+    if suffix == ".mps" and back.num_constraints < m.num_constraints:
+        # A row whose bounds HiGHS takes as infinite (1e20 and beyond) is a free row, and the
+        # MPS reader drops free rows: the problem is the same without them.
+        assert re.search(r"[<>]= -?\d{20,}\n", m.to_lp().split("\nBounds\n")[0]), m.to_lp()
+    else:
+        assert back.num_constraints == m.num_constraints
     want, got = m.solve(time_limit=5.0), back.solve(time_limit=5.0)
     if want.status == "optimal" and got.status == "optimal":
         assert got.objective == pytest.approx(want.objective, rel=1e-6, abs=1e-6)
