@@ -398,6 +398,13 @@ class Emitter {
     return {py_number(c) + " * " + p.text, scaled(p.kind)};
   }
 
+  // c * (a * b), the product of two variables. Scaling the product (a QuadExpr with constant
+  // 0) by inf or NaN would make its constant NaN, so such a c scales a factor first.
+  static Piece scaled_product(double c, const std::string& a, const std::string& b) {
+    if (std::isfinite(c)) return weighted(c, {"(" + a + " * " + b + ")", Kind::Quad});
+    return {"vo.product(" + a + ", " + py_number(c) + " * " + b + ")", Kind::Quad};
+  }
+
   // What a linear part must come out as. A sum keeps the entries of its leftmost operand
   // and adds the others with add_term, which drops coefficients of magnitude below 1e-15
   // (zero included). Entries stored with such a coefficient are therefore gathered in a first
@@ -562,7 +569,13 @@ NlPieces nonlinear_pieces(Emitter& e, const NlExpr& g, Emitter::Sum sum) {
   e.linear(pieces, g.linear, g.constant, sum);
   Kind terms = Kind::Num;
   for (const NlTerm& t : g.terms) {
-    pieces.push_back(Emitter::weighted(t.coef, e.node(t.node)));
+    const NodeRef& n = t.node;
+    if (!std::isfinite(t.coef) && n.kind() == NodeKind::Mul && n.child(0).kind() == NodeKind::Var &&
+        n.child(1).kind() == NodeKind::Var) {
+      pieces.push_back(Emitter::scaled_product(t.coef, e.var(n.child(0).var_index()), e.var(n.child(1).var_index())));
+    } else {
+      pieces.push_back(Emitter::weighted(t.coef, e.node(t.node)));
+    }
     terms = join(terms, pieces.back().kind);
   }
   return {Emitter::joined(pieces), terms};
@@ -580,13 +593,7 @@ std::string objective_call(const ModelData& m, Emitter& e) {
     const bool make = q->quad.empty() && !m.variables.empty();
     e.linear(pieces, q->linear, q->constant, make ? Emitter::Sum::MakeQuadratic : Emitter::Sum::Quadratic);
     for (const QuadTerm& t : q->quad) {
-      if (std::isfinite(t.coef)) {
-        pieces.push_back(Emitter::weighted(t.coef, {"(" + e.var(t.i) + " * " + e.var(t.j) + ")", Kind::Quad}));
-      } else {
-        // Scaling the product (a QuadExpr with constant 0) by inf or NaN would make its
-        // constant NaN; scaling a factor first keeps the product's constant at 0.
-        pieces.push_back({"vo.product(" + e.var(t.i) + ", " + py_number(t.coef) + " * " + e.var(t.j) + ")", Kind::Quad});
-      }
+      pieces.push_back(Emitter::scaled_product(t.coef, e.var(t.i), e.var(t.j)));
     }
     text = Emitter::joined(pieces).text;
   } else {

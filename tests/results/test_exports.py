@@ -403,6 +403,7 @@ def _non_finite_products():
     # Products whose coefficient is inf or NaN while the constant stays 0: scaling a written
     # product by inf would rebuild the constant as NaN.
     m.minimize(vo.product(x, math.inf * y) + vo.product(y, -math.inf * y) + vo.product(x, math.nan * x) + x)
+    m.add(vo.product(x, math.inf * y) + vo.sin(x) <= 1)   # the product as a nonlinear term
     return m
 
 

@@ -132,6 +132,13 @@ def test_exported_program_and_lp_text_read_back(tmp_path_factory, seed):
         assert re.search(r"NaN|(?<!-)inf <=|>= inf|<= -inf\n|\d{16,}", m.to_lp()), m.to_lp()
 
 
+def solve_outcome(m):
+    try:
+        return m.solve(time_limit=5.0)
+    except Exception as e:  # noqa: BLE001 - compared between the two models
+        return e
+
+
 @settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=list(HealthCheck))
 @given(st.integers(0, 2 ** 32), st.sampled_from([".lp", ".mps"]))
 def test_written_files_read_back_to_the_same_problem(tmp_path_factory, seed, suffix):
@@ -164,6 +171,10 @@ def test_written_files_read_back_to_the_same_problem(tmp_path_factory, seed, suf
         assert re.search(r"[<>]= -?\d{20,}\n", m.to_lp().split("\nBounds\n")[0]), m.to_lp()
     else:
         assert back.num_constraints == m.num_constraints
-    want, got = m.solve(time_limit=5.0), back.solve(time_limit=5.0)
+    want, got = solve_outcome(m), solve_outcome(back)
+    if isinstance(want, Exception) or isinstance(got, Exception):
+        # A solver that refuses the problem (OSQP on a maximised square) refuses both alike.
+        assert type(want) is type(got), (want, got)
+        return
     if want.status == "optimal" and got.status == "optimal":
         assert got.objective == pytest.approx(want.objective, rel=1e-6, abs=1e-6)
