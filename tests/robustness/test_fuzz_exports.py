@@ -166,12 +166,12 @@ def test_written_files_read_back_to_the_same_problem(tmp_path_factory, seed, suf
         return
     assert back.num_vars == m.num_vars
     if suffix == ".mps" and back.num_constraints < m.num_constraints:
-        # A row whose bounds HiGHS takes as infinite (1e20 and beyond) is a free row, and the
-        # MPS reader drops free rows: the problem is the same without them.
-        assert re.search(r"[<>]= -?\d{20,}\n", m.to_lp().split("\nBounds\n")[0]), m.to_lp()
+        # A row whose bounds HiGHS takes as infinite (inf, 1e20 and beyond) is a free row, and
+        # the MPS reader drops free rows: the problem is the same without them.
+        assert re.search(r"(?m)[<>]= -?(\d{20,}|inf)$", m.to_lp().split("\nBounds\n")[0]), m.to_lp()
     else:
         assert back.num_constraints == m.num_constraints
-    if suffix == ".mps" and back.problem_type != m.problem_type:
+    if suffix == ".mps" and m.problem_type.startswith("MI") and not back.problem_type.startswith("MI"):
         # Not yet mended: HiGHS's MPS writer writes no line between the integer markers for a
         # column without linear entries, so such an integer column reads back continuous.
         assert re.search(r"\n(General|Binary)\n", m.to_lp()), m.to_lp()
