@@ -6,7 +6,7 @@
 # docstrings here are for readers of the stubs and the API reference; the module's own
 # docstrings are the short ones that `help()` shows.
 import os
-from typing import Any, Callable, Literal, Protocol, Sequence, SupportsFloat, SupportsIndex, Union, final
+from typing import Any, Callable, Literal, NoReturn, Protocol, Sequence, SupportsFloat, SupportsIndex, Union, final
 
 _Number = Union[SupportsFloat, SupportsIndex]
 _Linear = Union["Var", "Expr"]
@@ -253,6 +253,9 @@ class NlExpr:
 @final
 class Constraint:
     """A comparison of expressions, ready for ``Model.add``."""
+    def __bool__(self) -> NoReturn:
+        """Raises ``ValueError``: a constraint has no truth value, so ``lb <= e <= ub``, ``in``
+        and ``list.index`` fail instead of testing one side. Add a range as two constraints."""
 
 @final
 class Result:

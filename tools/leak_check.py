@@ -19,6 +19,7 @@ import os
 import sys
 import tempfile
 import time
+import warnings
 
 import numpy as np
 
@@ -223,6 +224,41 @@ def model_errors():
         raises(m.add_psd_cone, [x, y])
         raises(m.minimize, "x")
         raises(m.maximize)
+    return op
+
+
+def foreign_and_truth():
+    m, x, y = lp_model()
+    r = m.solve()
+    other = vo.Model()
+    far = other.variable("far")
+    other.variable("far")  # a duplicate name for validate()
+    warnings.simplefilter("ignore")  # unknown options warn on every call
+
+    def op():
+        raises(m.add, x + far <= 1, name="mixed")
+        raises(m.minimize, x * far + vo.sin(far))
+        raises(m.add_soc_cone, [x, far])
+        raises(m.add_psd_cone, (far,))
+        raises(vo.minimize, x + far)
+        raises(vo.maximize, x, [x <= 1, far <= 1])
+        raises(r.value, far)
+        raises(r.why, far)
+        raises(r.why_detail, far)
+        raises(bool, x <= 1)
+        raises(lambda: 1 <= x <= 2)
+        raises(lambda: x in [y, x])
+        raises(vo.Model().add, vo.sum([far, 1]) <= 2)
+        # velmo's own functions, sums grown in place and matrix rows refuse them too.
+        raises(m.minimize, velmo.exp(far) + velmo.dot([1.0, 2.0], [x, far]))
+        raises(m.add, velmo.quad_form([x, far], [[1, 0], [0, 1]]) <= 1)
+        grown = x + y
+        grown += far
+        raises(m.add, grown <= 1)
+        raises(m.add_matrix, [[1.0, 1.0]], [x, far], "<=", 1)
+        m.validate()
+        vo.minimize(x, [x >= 1], solver="osqp", timelimit=1)
+        vo.solve_sa(sphere, [(0, 1)], max_iterations=5, maxiter=3)
     return op
 
 
@@ -901,6 +937,7 @@ PATHS = [
     ("solve: every option", solve_options),
     ("solve: error paths", solve_errors),
     ("one-line minimize/maximize", one_line),
+    ("another model's variables, truth values, unknown options", foreign_and_truth),
     ("result: getters and errors", result_getters),
     ("result: diagnostics and validate", diagnostics),
     ("result: exact infeasibility reports (HiGHS)", exact_reports),

@@ -7,6 +7,7 @@
 
 #include "expr/number_text.hpp"
 #include "module/args.hpp"
+#include "module/known_options.hpp"
 #include "module/type_builder.hpp"
 #include "solve/arrays.hpp"
 
@@ -207,6 +208,7 @@ struct BlackBoxCall {
     require_callable(args[0]);
     box = parse_bounds(args[1], fname);
     kwargs = args.kwargs();
+    warn_unknown_options(kwargs, fname);
   }
   PyObjective objective() const { return PyObjective{args[0]}; }
   template <class T>

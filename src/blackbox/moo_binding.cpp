@@ -7,6 +7,7 @@
 #include "blackbox/moo.hpp"
 #include "blackbox/run_options.hpp"
 #include "module/args.hpp"
+#include "module/known_options.hpp"
 #include "module/memory_limit.hpp"
 #include "module/type_builder.hpp"
 #include "solve/arrays.hpp"
@@ -182,6 +183,7 @@ PyObject* pareto_frontier(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     if (m < 2) py::raise(PyExc_ValueError, "Need at least 2 objectives");
 
     PyObject* kw = a.kwargs();
+    warn_unknown_options(kw, kName);
     // Ours, not one of the forgiving options: an object that cannot run calls is refused.
     std::optional<Executor> executor =
         Executor::from_option(kw ? PyDict_GetItemString(kw, "executor") : nullptr, kName);

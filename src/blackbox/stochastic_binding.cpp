@@ -5,6 +5,7 @@
 #include "blackbox/executor.hpp"
 #include "blackbox/run_options.hpp"
 #include "module/args.hpp"
+#include "module/known_options.hpp"
 #include "module/type_builder.hpp"
 #include "solve/arrays.hpp"
 
@@ -95,6 +96,7 @@ PyObject* stochastic_solve(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     const blackbox::SearchBox box = parse_bounds(a[1], fname);
     const std::vector<Ref> scenarios = py::to_object_list(a[2], fname, "scenarios");
     PyObject* kw = a.kwargs();
+    warn_unknown_options(kw, fname);
 
     blackbox::StochasticSettings settings;
     settings.max_generations = read_option<uint64_t>(kw, fname, "max_generations").value_or(500);

@@ -5,6 +5,7 @@
 #include "expr/errors.hpp"
 #include "expr/linear.hpp"
 #include "expr/nonlinear.hpp"
+#include "expr/origin.hpp"
 #include "expr/quadratic.hpp"
 
 #include <cstdint>
@@ -17,6 +18,7 @@ struct Operand {
   enum Kind : uint8_t { Var, Linear, Quad, Nl, Number, Other };
   Kind kind = Other;
   uint32_t var = 0;
+  ModelSerial model = kNoModel;  // of the Python object (numbers and others: none)
   double number = 0.0;
   const Expr* expr = nullptr;
   const QuadExpr* quad = nullptr;

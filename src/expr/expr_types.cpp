@@ -24,19 +24,41 @@ Operand classify(PyObject* o) {
   if (t == var_type) {
     op.kind = Operand::Var;
     op.var = reinterpret_cast<PyVar*>(o)->index;
+    op.model = reinterpret_cast<PyVar*>(o)->model;
   } else if (t == expr_type) {
     op.kind = Operand::Linear;
     op.expr = &reinterpret_cast<PyExpr*>(o)->value.get();
+    op.model = reinterpret_cast<PyExpr*>(o)->model;
   } else if (t == quad_type) {
     op.kind = Operand::Quad;
     op.quad = &reinterpret_cast<PyQuad*>(o)->value.get();
+    op.model = reinterpret_cast<PyQuad*>(o)->model;
   } else if (t == nl_type) {
     op.kind = Operand::Nl;
     op.nl = &reinterpret_cast<PyNl*>(o)->value;
+    op.model = reinterpret_cast<PyNl*>(o)->model;
   } else if (py::as_number(o, &op.number)) {
     op.kind = Operand::Number;
   }
   return op;
+}
+
+ModelSerial model_of(PyObject* o) noexcept {
+  PyTypeObject* t = Py_TYPE(o);
+  if (t == var_type) return reinterpret_cast<PyVar*>(o)->model;
+  if (t == expr_type) return reinterpret_cast<PyExpr*>(o)->model;
+  if (t == quad_type) return reinterpret_cast<PyQuad*>(o)->model;
+  if (t == nl_type) return reinterpret_cast<PyNl*>(o)->model;
+  if (t == constraint_type) return reinterpret_cast<PyConstraint*>(o)->model;
+  return kNoModel;
+}
+
+void require_model(ModelSerial model, ModelSerial expected, const char* fname, const std::string& what) {
+  if (model == kNoModel || model == expected) return;
+  std::string message = std::string(fname) + "(): " + what + " holds variables of another model";
+  if (model == kMixedModels) message += " (it mixes the variables of two models)";
+  message += "; a model takes only expressions over the variables it created";
+  py::raise(PyExc_ValueError, message);
 }
 
 namespace {
@@ -44,18 +66,17 @@ namespace {
 // Instances are built from a finished C++ value, so a failed allocation leaves nothing
 // half-constructed.
 template <class PyT, class V>
-Ref make_object(PyTypeObject* type, V&& value) {
+Ref make_object(PyTypeObject* type, V&& value, ModelSerial model) {
   using Payload = decltype(PyT::value);
   PyT* o = py::alloc_instance<PyT>(type);
+  o->model = model;
   new (&o->value) Payload(std::forward<V>(value));
   return Ref::steal(reinterpret_cast<PyObject*>(o));
 }
 
-Ref new_constraint(ConstraintRecord&& record) {
-  PyConstraint* o = py::alloc_instance<PyConstraint>(constraint_type);
-  new (&o->record) ConstraintRecord(std::move(record));
-  return Ref::steal(reinterpret_cast<PyObject*>(o));
-}
+ModelSerial pair_model(PyObject* a, PyObject* b) noexcept { return combine_models(model_of(a), model_of(b)); }
+
+Ref wrap(ModelSerial model, Value&& v) { return wrap_value(std::move(v), model); }
 
 template <class PyT>
 void dealloc_value(PyObject* self) {
@@ -75,6 +96,19 @@ void constraint_dealloc(PyObject* self) {
 }
 
 PyObject* not_implemented() { Py_RETURN_NOTIMPLEMENTED; }
+
+// A Constraint has no truth value. Python's chained comparison `1 <= x <= 2` is
+// `(1 <= x) and (x <= 2)`, and `in`, list.index, list.remove and NumPy's object comparisons
+// all test `==` for truth: with a truthy Constraint each of them silently answers for
+// something other than what was written.
+int constraint_bool(PyObject*) {
+  PyErr_SetString(PyExc_ValueError,
+                  "A constraint has no truth value: a chained comparison such as lb <= e <= ub keeps "
+                  "only one side, so write a range as two constraints, m.add(lb <= e) and "
+                  "m.add(e <= ub); to test whether two variables are the same, compare them with "
+                  "`is`, not ==");
+  return -1;
+}
 
 // ---- reprs
 
@@ -107,55 +141,61 @@ PyObject* constraint_repr(PyObject* self) {
 // `e + t`, `e - t` and `n + e` with an Expr e extend e's shared term log (see growing_sum.hpp)
 // instead of copying e.
 PyObject* grown_expr(PyObject* e, const Operand& other, double sign) {
-  return make_object<PyExpr>(expr_type, grow(reinterpret_cast<PyExpr*>(e)->value, other, sign)).release();
+  PyExpr* self = reinterpret_cast<PyExpr*>(e);
+  return make_object<PyExpr>(expr_type, grow(self->value, other, sign), combine_models(self->model, other.model))
+      .release();
 }
 
 template <PyTypeObject** Self>
 PyObject* linear_add(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    const ModelSerial mo = pair_model(a, b);
     if (*Self == expr_type) {
       if (Py_TYPE(a) == expr_type) {
         const Operand other = classify(b);
         if (extends_linear(other)) return grown_expr(a, other, 1.0);
-        return wrap_value(linear_addsub(classify(a), other, 1.0)).release();
+        return wrap(mo, linear_addsub(classify(a), other, 1.0)).release();
       }
       const Operand left = classify(a);
       if (left.kind == Operand::Number) return grown_expr(b, left, 1.0);
-      return wrap_value(linear_raddsub(left, classify(b), 1.0)).release();
+      return wrap(mo, linear_raddsub(left, classify(b), 1.0)).release();
     }
-    if (Py_TYPE(a) == *Self) return wrap_value(linear_addsub(classify(a), classify(b), 1.0)).release();
-    return wrap_value(linear_raddsub(classify(a), classify(b), 1.0)).release();
+    if (Py_TYPE(a) == *Self) return wrap(mo, linear_addsub(classify(a), classify(b), 1.0)).release();
+    return wrap(mo, linear_raddsub(classify(a), classify(b), 1.0)).release();
   });
 }
 template <PyTypeObject** Self>
 PyObject* linear_sub(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    const ModelSerial mo = pair_model(a, b);
     if (*Self == expr_type && Py_TYPE(a) == expr_type) {
       const Operand other = classify(b);
       if (extends_linear(other)) return grown_expr(a, other, -1.0);
-      return wrap_value(linear_addsub(classify(a), other, -1.0)).release();
+      return wrap(mo, linear_addsub(classify(a), other, -1.0)).release();
     }
-    if (Py_TYPE(a) == *Self) return wrap_value(linear_addsub(classify(a), classify(b), -1.0)).release();
-    return wrap_value(linear_raddsub(classify(a), classify(b), -1.0)).release();
+    if (Py_TYPE(a) == *Self) return wrap(mo, linear_addsub(classify(a), classify(b), -1.0)).release();
+    return wrap(mo, linear_raddsub(classify(a), classify(b), -1.0)).release();
   });
 }
 template <PyTypeObject** Self>
 PyObject* linear_multiply(PyObject* a, PyObject* b) {
   return py::guard([&] {
-    if (Py_TYPE(a) == *Self) return wrap_value(linear_mul(classify(a), classify(b))).release();
-    return wrap_value(linear_mul(classify(b), classify(a))).release();
+    const ModelSerial mo = pair_model(a, b);
+    if (Py_TYPE(a) == *Self) return wrap(mo, linear_mul(classify(a), classify(b))).release();
+    return wrap(mo, linear_mul(classify(b), classify(a))).release();
   });
 }
 template <PyTypeObject** Self>
 PyObject* linear_divide(PyObject* a, PyObject* b) {
   return py::guard([&] {
-    if (Py_TYPE(a) == *Self) return wrap_value(linear_div(classify(a), classify(b))).release();
-    return wrap_value(Value(reflected_div(classify(a), classify(b)))).release();
+    const ModelSerial mo = pair_model(a, b);
+    if (Py_TYPE(a) == *Self) return wrap(mo, linear_div(classify(a), classify(b))).release();
+    return wrap(mo, Value(reflected_div(classify(a), classify(b)))).release();
   });
 }
 
 PyObject* any_negative(PyObject* self) {
-  return py::guard([&] { return wrap_value(negate(classify(self))).release(); });
+  return py::guard([&] { return wrap_value(negate(classify(self)), model_of(self)).release(); });
 }
 
 // An exponent or modulus integer for Var ** e; anything else answers NotImplemented.
@@ -211,69 +251,79 @@ PyObject* var_power(PyObject* a, PyObject* b, PyObject* mod) {
       return not_implemented();
     }
     const uint32_t index = reinterpret_cast<PyVar*>(a)->index;
-    return wrap_value(Value(velmo::var_power(index, static_cast<int32_t>(e)))).release();
+    return wrap_value(Value(velmo::var_power(index, static_cast<int32_t>(e))), model_of(a)).release();
   });
 }
 
 PyObject* grown_quad(PyObject* q, const Operand& other, double sign) {
-  return make_object<PyQuad>(quad_type, grow(reinterpret_cast<PyQuad*>(q)->value, other, sign)).release();
+  PyQuad* self = reinterpret_cast<PyQuad*>(q);
+  return make_object<PyQuad>(quad_type, grow(self->value, other, sign), combine_models(self->model, other.model))
+      .release();
 }
 
 PyObject* quad_add_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    const ModelSerial mo = pair_model(a, b);
     const bool forward = Py_TYPE(a) == quad_type;
     PyObject* self = forward ? a : b;
     const Operand other = classify(forward ? b : a);
     if (extends_quad(other, 1.0)) return grown_quad(self, other, 1.0);
-    return wrap_value(quad_add(reinterpret_cast<PyQuad*>(self)->value.get(), other)).release();
+    return wrap(mo, quad_add(reinterpret_cast<PyQuad*>(self)->value.get(), other)).release();
   });
 }
 PyObject* quad_sub_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    const ModelSerial mo = pair_model(a, b);
     if (Py_TYPE(a) != quad_type) return not_implemented();  // no reflected subtraction
     const Operand other = classify(b);
     if (extends_quad(other, -1.0)) return grown_quad(a, other, -1.0);
-    return wrap_value(quad_sub(reinterpret_cast<PyQuad*>(a)->value.get(), other)).release();
+    return wrap(mo, quad_sub(reinterpret_cast<PyQuad*>(a)->value.get(), other)).release();
   });
 }
 PyObject* quad_mul_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    const ModelSerial mo = pair_model(a, b);
     const bool forward = Py_TYPE(a) == quad_type;
     PyObject* self = forward ? a : b;
-    return wrap_value(quad_mul(reinterpret_cast<PyQuad*>(self)->value.get(), classify(forward ? b : a))).release();
+    return wrap(mo, quad_mul(reinterpret_cast<PyQuad*>(self)->value.get(), classify(forward ? b : a))).release();
   });
 }
 PyObject* quad_div_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
-    if (Py_TYPE(a) == quad_type) return wrap_value(quad_div(reinterpret_cast<PyQuad*>(a)->value.get(), classify(b))).release();
-    return wrap_value(Value(reflected_div(classify(a), classify(b)))).release();
+    const ModelSerial mo = pair_model(a, b);
+    if (Py_TYPE(a) == quad_type) return wrap(mo, quad_div(reinterpret_cast<PyQuad*>(a)->value.get(), classify(b))).release();
+    return wrap(mo, Value(reflected_div(classify(a), classify(b)))).release();
   });
 }
 
 PyObject* nl_add_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    const ModelSerial mo = pair_model(a, b);
     const bool forward = Py_TYPE(a) == nl_type;
     PyObject* self = forward ? a : b;
-    return wrap_value(Value(nl_add(reinterpret_cast<PyNl*>(self)->value, classify(forward ? b : a)))).release();
+    return wrap(mo, Value(nl_add(reinterpret_cast<PyNl*>(self)->value, classify(forward ? b : a)))).release();
   });
 }
 PyObject* nl_sub_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
-    if (Py_TYPE(a) == nl_type) return wrap_value(Value(nl_sub(reinterpret_cast<PyNl*>(a)->value, classify(b)))).release();
-    return wrap_value(Value(nl_rsub(classify(a), reinterpret_cast<PyNl*>(b)->value))).release();
+    const ModelSerial mo = pair_model(a, b);
+    if (Py_TYPE(a) == nl_type) return wrap(mo, Value(nl_sub(reinterpret_cast<PyNl*>(a)->value, classify(b)))).release();
+    return wrap(mo, Value(nl_rsub(classify(a), reinterpret_cast<PyNl*>(b)->value))).release();
   });
 }
 PyObject* nl_mul_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
+    const ModelSerial mo = pair_model(a, b);
     const bool forward = Py_TYPE(a) == nl_type;
     PyObject* self = forward ? a : b;
-    return wrap_value(Value(nl_mul(reinterpret_cast<PyNl*>(self)->value, classify(forward ? b : a)))).release();
+    return wrap(mo, Value(nl_mul(reinterpret_cast<PyNl*>(self)->value, classify(forward ? b : a)))).release();
   });
 }
 PyObject* nl_div_slot(PyObject* a, PyObject* b) {
   return py::guard([&] {
-    if (Py_TYPE(a) == nl_type) return wrap_value(Value(nl_div(reinterpret_cast<PyNl*>(a)->value, classify(b)))).release();
-    return wrap_value(Value(reflected_div(classify(a), classify(b)))).release();
+    const ModelSerial mo = pair_model(a, b);
+    if (Py_TYPE(a) == nl_type) return wrap(mo, Value(nl_div(reinterpret_cast<PyNl*>(a)->value, classify(b)))).release();
+    return wrap(mo, Value(reflected_div(classify(a), classify(b)))).release();
   });
 }
 
@@ -292,7 +342,7 @@ PyObject* richcompare(PyObject* self, PyObject* other, int op) {
     }
     ConstraintRecord record = compare(classify(self), classify(other), sense);
     if (op == Py_NE) return Ref::borrow(Py_False).release();
-    return new_constraint(std::move(record)).release();
+    return new_constraint(std::move(record), pair_model(self, other)).release();
   });
 }
 
@@ -304,13 +354,16 @@ PyObject* sum_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     PyObject* items = a[0];
     if (!PyList_Check(items)) py::raise_wrong_type(items, "sum", "items", "list");
     Expr acc;
+    ModelSerial model = kNoModel;
     // The length is re-read each step: a __float__ of an item may change the list.
     for (Py_ssize_t i = 0; i < PyList_Size(items); ++i) {
       Ref item = Ref::borrow(PyList_GetItem(items, i));
       if (!item) throw py::ErrorAlreadySet{};
-      sum_fold(acc, classify(item.get()));
+      const Operand op = classify(item.get());
+      sum_fold(acc, op);
+      model = combine_models(model, op.model);
     }
-    return wrap_value(Value(std::move(acc))).release();
+    return wrap_value(Value(std::move(acc)), model).release();
   });
 }
 
@@ -319,25 +372,34 @@ PyObject* function_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
   static constexpr const char* kName = K == NodeKind::Sin ? "sin" : K == NodeKind::Cos ? "cos" : "sqrt";
   return py::guard([&] {
     py::Args a(kName, {"obj"}, 1, args, nargs, kwnames);
-    return wrap_value(Value(apply_function(K, classify(a[0])))).release();
+    const Operand arg = classify(a[0]);
+    return wrap_value(Value(apply_function(K, arg)), arg.model).release();
   });
 }
 
 }  // namespace
 
-Ref new_var(uint32_t index, std::string name) {
+Ref new_var(uint32_t index, ModelSerial model, std::string name) {
   PyVar* o = py::alloc_instance<PyVar>(var_type);
   o->index = index;
+  o->model = model;
   new (&o->name) std::string(std::move(name));
   return Ref::steal(reinterpret_cast<PyObject*>(o));
 }
 
-Ref wrap_value(Value&& v) {
+Ref wrap_value(Value&& v, ModelSerial model) {
   switch (v.index()) {
-    case 0: return make_object<PyExpr>(expr_type, std::get<Expr>(std::move(v)));
-    case 1: return make_object<PyQuad>(quad_type, std::get<QuadExpr>(std::move(v)));
-    default: return make_object<PyNl>(nl_type, std::get<NlExpr>(std::move(v)));
+    case 0: return make_object<PyExpr>(expr_type, std::get<Expr>(std::move(v)), model);
+    case 1: return make_object<PyQuad>(quad_type, std::get<QuadExpr>(std::move(v)), model);
+    default: return make_object<PyNl>(nl_type, std::get<NlExpr>(std::move(v)), model);
   }
+}
+
+Ref new_constraint(ConstraintRecord&& record, ModelSerial model) {
+  PyConstraint* o = py::alloc_instance<PyConstraint>(constraint_type);
+  o->model = model;
+  new (&o->record) ConstraintRecord(std::move(record));
+  return Ref::steal(reinterpret_cast<PyObject*>(o));
 }
 
 PyMethodDef sum_def = {
@@ -430,7 +492,8 @@ PyTypeObject* make_constraint_type() {
       "velmo_opt.Constraint", sizeof(PyConstraint), kValueFlags,
       {{Py_tp_doc, const_cast<char*>("A constraint object returned by comparison operators.")},
        {Py_tp_dealloc, fn(constraint_dealloc)},
-       {Py_tp_repr, fn(constraint_repr)}});
+       {Py_tp_repr, fn(constraint_repr)},
+       {Py_nb_bool, fn(constraint_bool)}});
 }
 
 }  // namespace velmo::binding

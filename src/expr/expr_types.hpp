@@ -10,25 +10,31 @@
 
 namespace velmo::binding {
 
+// Each object carries the serial of the model its variables come from (see expr/origin.hpp).
 struct PyVar {
   PyObject ob_base;
   uint32_t index;
+  ModelSerial model;
   std::string name;
 };
 struct PyExpr {
   PyObject ob_base;
+  ModelSerial model;
   GrowingExpr value;
 };
 struct PyQuad {
   PyObject ob_base;
+  ModelSerial model;
   GrowingQuad value;
 };
 struct PyNl {
   PyObject ob_base;
+  ModelSerial model;
   NlExpr value;
 };
 struct PyConstraint {
   PyObject ob_base;
+  ModelSerial model;
   ConstraintRecord record;
 };
 
@@ -49,8 +55,17 @@ PyTypeObject* make_constraint_type();
 // request (KeyboardInterrupt, SystemExit) raised by a conversion propagates.
 Operand classify(PyObject* o);
 
-py::Ref new_var(uint32_t index, std::string name);
-py::Ref wrap_value(Value&& v);
+py::Ref new_var(uint32_t index, ModelSerial model, std::string name);
+// `model`: the combined serial of the operands the value was built from.
+py::Ref wrap_value(Value&& v, ModelSerial model);
+py::Ref new_constraint(ConstraintRecord&& record, ModelSerial model);
+
+// The serial an object carries, or kNoModel when it is no expression object.
+ModelSerial model_of(PyObject* o) noexcept;
+
+// Raises ValueError when `model` (an expression's serial) is neither `expected` nor kNoModel:
+// "<fname>(): <what> holds variables of another model ..."
+void require_model(ModelSerial model, ModelSerial expected, const char* fname, const std::string& what);
 
 extern PyMethodDef sum_def;
 extern PyMethodDef sin_def;

@@ -25,7 +25,8 @@ template <NodeKind K>
 PyObject* function_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     py::Args a(function_name(K), {"obj"}, 1, args, nargs, kwnames);
-    return wrap_value(Value(apply_function(K, classify(a[0])))).release();
+    const Operand arg = classify(a[0]);
+    return wrap_value(Value(apply_function(K, arg)), arg.model).release();
   });
 }
 
@@ -39,21 +40,25 @@ PyObject* power_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
   return py::guard([&] {
     py::Args a("power", {"base", "exponent"}, 2, args, nargs, kwnames);
     const double p = exponent_of(a[1], "power");
-    return wrap_value(power(classify(a[0]), p)).release();
+    const Operand base = classify(a[0]);
+    return wrap_value(power(base, p), base.model).release();
   });
 }
 
 PyObject* square_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     py::Args a("square", {"e"}, 1, args, nargs, kwnames);
-    return wrap_value(power(classify(a[0]), 2.0)).release();
+    const Operand base = classify(a[0]);
+    return wrap_value(power(base, 2.0), base.model).release();
   });
 }
 
 PyObject* product_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     py::Args a("product", {"a", "b"}, 2, args, nargs, kwnames);
-    return wrap_value(product(classify(a[0]), classify(a[1]))).release();
+    const Operand left = classify(a[0]);
+    const Operand right = classify(a[1]);
+    return wrap_value(product(left, right), combine_models(left.model, right.model)).release();
   });
 }
 
@@ -68,13 +73,19 @@ PyObject* sum_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     PyObject* items = a[0];
     if (PyUnicode_Check(items) || PyBytes_Check(items)) py::raise_wrong_type(items, "sum", "items", "an iterable of expressions or numbers");
     SumBuilder acc;
+    ModelSerial model = kNoModel;
+    auto add = [&](PyObject* item, Py_ssize_t position) {
+      const Operand op = classify(item);
+      if (!acc.add(op)) bad_item("sum", position, item);
+      model = combine_models(model, op.model);
+    };
     if (PyList_Check(items) || PyTuple_Check(items)) {
       // The list's length is re-read each step: a __float__ of an item may change it.
       const bool list = PyList_Check(items);
       for (Py_ssize_t i = 0; i < (list ? PyList_Size(items) : PyTuple_Size(items)); ++i) {
         Ref item = Ref::borrow(list ? PyList_GetItem(items, i) : PyTuple_GetItem(items, i));
         if (!item) throw py::ErrorAlreadySet{};
-        if (!acc.add(classify(item.get()))) bad_item("sum", i, item.get());
+        add(item.get(), i);
       }
     } else {
       Ref it = Ref::steal(PyObject_GetIter(items));
@@ -89,11 +100,11 @@ PyObject* sum_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
           if (PyErr_Occurred()) throw py::ErrorAlreadySet{};
           break;
         }
-        if (!acc.add(classify(item.get()))) bad_item("sum", i, item.get());
+        add(item.get(), i);
         ++i;
       }
     }
-    return wrap_value(std::move(acc).finish()).release();
+    return wrap_value(std::move(acc).finish(), model).release();
   });
 }
 
@@ -165,11 +176,14 @@ PyObject* dot_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
                                       std::to_string(n) + " items");
     }
     SumBuilder acc;
+    ModelSerial model = kNoModel;
     for (Py_ssize_t i = 0; i < n; ++i) {
       PyObject* item = PyList_GetItem(list.get(), i);
-      if (!acc.add(classify(item), c.values[static_cast<size_t>(i)])) bad_item("dot", i, item);
+      const Operand op = classify(item);
+      if (!acc.add(op, c.values[static_cast<size_t>(i)])) bad_item("dot", i, item);
+      model = combine_models(model, op.model);
     }
-    return wrap_value(std::move(acc).finish()).release();
+    return wrap_value(std::move(acc).finish(), model).release();
   });
 }
 
@@ -179,6 +193,7 @@ PyObject* quad_form_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     Ref list = item_list(a[0], "quad_form");
     const Py_ssize_t count = PyList_Size(list.get());
     std::vector<uint32_t> vars(static_cast<size_t>(count));
+    ModelSerial model = kNoModel;
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* item = PyList_GetItem(list.get(), i);
       if (Py_TYPE(item) != var_type) {
@@ -186,6 +201,7 @@ PyObject* quad_form_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                                         py::type_name(item) + ")");
       }
       vars[static_cast<size_t>(i)] = reinterpret_cast<PyVar*>(item)->index;
+      model = combine_models(model, reinterpret_cast<PyVar*>(item)->model);
     }
     const auto n = static_cast<int64_t>(count);
     auto wrong_shape = [&](int64_t r, int64_t c) {
@@ -217,7 +233,7 @@ PyObject* quad_form_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
           py::raise(PyExc_ValueError, "quad_form(): Q has an entry outside its shape");
         }
       }
-      return wrap_value(Value(quad_form_entries(vars, ri, ci, v.values))).release();
+      return wrap_value(Value(quad_form_entries(vars, ri, ci, v.values)), model).release();
     }
     const Array dense = read_array(numpy.get(), q);
     if (dense.shape.size() != 2) {
@@ -225,7 +241,7 @@ PyObject* quad_form_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                                       std::to_string(dense.shape.size()) + " dimensions)");
     }
     if (dense.shape[0] != n || dense.shape[1] != n) wrong_shape(dense.shape[0], dense.shape[1]);
-    return wrap_value(Value(quad_form_dense(vars, dense.values))).release();
+    return wrap_value(Value(quad_form_dense(vars, dense.values)), model).release();
   });
 }
 

@@ -64,7 +64,8 @@ bool is_number(PyObject* o) {
   return !PyUnicode_Check(o) && py::as_number(o, &ignored);
 }
 
-std::vector<uint32_t> var_list(PyObject* seq) {
+// The variables' indices, and the serials of the models they come from in `origins`.
+std::vector<uint32_t> var_list(PyObject* seq, std::vector<ModelSerial>& origins) {
   if (PyUnicode_Check(seq) || !PySequence_Check(seq)) {
     py::raise_wrong_type(seq, "add_matrix", "variables", "a sequence of Var");
   }
@@ -72,6 +73,7 @@ std::vector<uint32_t> var_list(PyObject* seq) {
   if (n < 0) throw py::ErrorAlreadySet{};
   std::vector<uint32_t> out;
   out.reserve(static_cast<size_t>(n));
+  origins.reserve(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref item = py::check(PySequence_GetItem(seq, i));
     if (Py_TYPE(item.get()) != var_type) {
@@ -79,6 +81,7 @@ std::vector<uint32_t> var_list(PyObject* seq) {
                                      std::to_string(i) + " is " + py::type_name(item.get()));
     }
     out.push_back(reinterpret_cast<PyVar*>(item.get())->index);
+    origins.push_back(reinterpret_cast<PyVar*>(item.get())->model);
   }
   return out;
 }
@@ -166,7 +169,8 @@ PyObject* model_add_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nar
   return py::guard([&] {
     py::Args a("add_matrix", {"A", "variables", "sense", "rhs", "name"}, 4, args, nargs, kwnames);
     Ref numpy = pycall::import("numpy");
-    const std::vector<uint32_t> vars = var_list(a[1]);
+    std::vector<ModelSerial> origins;
+    const std::vector<uint32_t> vars = var_list(a[1], origins);
     const std::vector<ConstraintSense> senses = senses_of(a[2]);
     if (PyUnicode_Check(a[3])) py::raise_wrong_type(a[3], "add_matrix", "rhs", "a number or an array of numbers");
     const std::vector<double> rhs = doubles_1d(numpy.get(), a[3], "add_matrix(): rhs");
@@ -176,8 +180,9 @@ PyObject* model_add_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nar
     const size_t count = rows.size();
     size_t first;
     {
-      ModelLock lock(reinterpret_cast<PyModel*>(self)->core);
-      check_matrix_variables(lock.data(), vars);
+      ModelCore& core = reinterpret_cast<PyModel*>(self)->core;
+      ModelLock lock(core);
+      check_matrix_variables(lock.data(), core.serial, vars, origins);
       first = append_rows(lock.data(), std::move(rows));
     }
     return range_of(first, count).release();

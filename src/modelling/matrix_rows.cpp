@@ -75,8 +75,13 @@ std::vector<LinearRow> matrix_rows(const CsrView& a, std::span<const uint32_t> v
   return out;
 }
 
-void check_matrix_variables(const ModelData& m, std::span<const uint32_t> vars) {
+void check_matrix_variables(const ModelData& m, ModelSerial own, std::span<const uint32_t> vars,
+                            std::span<const ModelSerial> origins) {
   for (size_t k = 0; k < vars.size(); ++k) {
+    if (origins[k] != own) {
+      invalid("variable " + std::to_string(k) +
+              " belongs to another model; a model takes only expressions over the variables it created");
+    }
     if (vars[k] >= m.variables.size()) {
       invalid("variable " + std::to_string(k) + " does not belong to this model");
     }

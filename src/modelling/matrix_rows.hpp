@@ -38,9 +38,12 @@ std::vector<LinearRow> matrix_rows(const CsrView& a, std::span<const uint32_t> v
                                    std::span<const ConstraintSense> senses, std::span<const double> rhs,
                                    std::vector<std::string> names);
 
-// The one check that the variables of a matrix belong to this model (indices below its
-// variable count); throws InvalidInput naming the first one that does not.
-void check_matrix_variables(const ModelData& m, std::span<const uint32_t> vars);
+// The one check that the variables of a matrix belong to this model: each was created by
+// the model whose serial is `own` (`origins[k]` is the serial variable k carries) and its
+// index is below the model's variable count. Throws InvalidInput naming the first that does
+// not.
+void check_matrix_variables(const ModelData& m, ModelSerial own, std::span<const uint32_t> vars,
+                            std::span<const ModelSerial> origins);
 
 // Appends the rows and returns the position of the first.
 size_t append_rows(ModelData& m, std::vector<LinearRow>&& rows);

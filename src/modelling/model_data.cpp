@@ -2,10 +2,16 @@
 #include "modelling/model_data.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <string>
 
 namespace velmo {
+
+ModelSerial next_model_serial() noexcept {
+  static std::atomic<ModelSerial> last{kNoModel};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 const char* problem_type_text(ProblemType t) noexcept {
   switch (t) {

@@ -103,7 +103,7 @@ PyObject* add_one(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
       }
       index = lock.data().add_variable(name, lower, upper, kind);
     }
-    return new_var(index, std::move(name)).release();
+    return new_var(index, core_of(self).serial, std::move(name)).release();
   });
 }
 
@@ -167,7 +167,7 @@ PyObject* add_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     }
     Ref list = py::check(PyList_New(static_cast<Py_ssize_t>(count)));
     for (uint64_t k = 0; k < count; ++k) {
-      Ref v = new_var(first + static_cast<uint32_t>(k), std::move(names[k]));
+      Ref v = new_var(first + static_cast<uint32_t>(k), core_of(self).serial, std::move(names[k]));
       PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), v.release());
     }
     return list.release();
@@ -191,6 +191,7 @@ PyObject* set_objective(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   return py::guard([&] {
     py::Args a(fname, {"expr"}, 1, args, nargs, kwnames);
     std::optional<Objective> objective = to_objective(classify(a[0]));
+    require_model(model_of(a[0]), core_of(self).serial, fname, "the objective");
     {
       ModelLock lock(core_of(self));
       lock.data().objective.swap(objective);
@@ -212,6 +213,7 @@ PyObject* m_add(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
     py::Args a("add", {"constraint", "name"}, 1, args, nargs, kwnames);
     if (Py_TYPE(a[0]) != constraint_type) py::raise_wrong_type(a[0], "add", "constraint", "Constraint");
     std::optional<std::string> name = a.optional_text(1);
+    require_model(model_of(a[0]), core_of(self).serial, "add", "the constraint");
     ConstraintRecord record = reinterpret_cast<PyConstraint*>(a[0])->record;
     if (name) std::visit([&](auto& r) { r.name = OptionalName(*name); }, record);
     {
@@ -228,7 +230,8 @@ PyObject* m_add(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
 }
 
 // The indices of a sequence of Var (any sequence but str).
-std::vector<uint32_t> var_indices(PyObject* seq, const char* fname, const char* pname) {
+// Every item must be a variable of the model `serial`.
+std::vector<uint32_t> var_indices(PyObject* seq, const char* fname, const char* pname, ModelSerial serial) {
   if (PyUnicode_Check(seq) || !PySequence_Check(seq)) {
     py::raise_wrong_type(seq, fname, pname, "a sequence of Var");
   }
@@ -243,6 +246,7 @@ std::vector<uint32_t> var_indices(PyObject* seq, const char* fname, const char* 
                                      "' must be a sequence of Var, but item " + std::to_string(i) +
                                      " is " + py::type_name(item.get()));
     }
+    require_model(reinterpret_cast<PyVar*>(item.get())->model, serial, fname, "item " + std::to_string(i));
     out.push_back(reinterpret_cast<PyVar*>(item.get())->index);
   }
   return out;
@@ -253,7 +257,7 @@ PyObject* add_cone(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     const char* fname = psd ? "add_psd_cone" : "add_soc_cone";
     const char* pname = psd ? "entries" : "vars";
     py::Args a(fname, {pname}, 1, args, nargs, kwnames);
-    std::vector<uint32_t> indices = var_indices(a[0], fname, pname);
+    std::vector<uint32_t> indices = var_indices(a[0], fname, pname, core_of(self).serial);
     if (psd) {
       check_psd_cone(indices.size());
     } else {

@@ -10,6 +10,7 @@ namespace velmo::binding {
 struct ModelCore {
   py::ObjectMutex mutex;
   ModelData data;
+  const ModelSerial serial = next_model_serial();  // fixed for the model's life; needs no lock
 };
 
 struct PyModel {

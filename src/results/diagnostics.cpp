@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace velmo::diagnostics {
@@ -274,6 +276,19 @@ std::vector<Finding> validate(const std::vector<VariableRecord>& variables, cons
                      "Constraint '" + name + "' is trivially infeasible: max activity " + fixed4(max_act) +
                          " < RHS " + fixed4(r.rhs)});
     }
+  }
+
+  // Names shared by several variables, in the order of their first use: values() maps a name
+  // to one value, so all but one of them vanish from it.
+  std::unordered_map<std::string_view, size_t> uses;
+  std::vector<std::string_view> order;
+  for (const VariableRecord& v : variables) {
+    if (uses[v.name]++ == 1) order.push_back(v.name);
+  }
+  for (std::string_view name : order) {
+    out.push_back({1, "duplicate_name",
+                   "Variable name '" + std::string(name) + "' is shared by " + std::to_string(uses[name]) +
+                       " variables; values() keeps only the last of them"});
   }
   return out;
 }

@@ -61,6 +61,7 @@ Ref price_list(const std::vector<dx::ShadowPrice>& items) {
 // The variable a Var argument names, checked against this Result's own tables.
 uint32_t var_index(const ResultRecord& r, PyObject* var, const char* fname) {
   if (Py_TYPE(var) != var_type) py::raise_wrong_type(var, fname, "var", "Var");
+  require_result_model(r, var, fname);
   const uint32_t index = reinterpret_cast<PyVar*>(var)->index;
   const size_t size = std::min(r.variables.size(), r.primals ? r.primals->size() : 0);
   if (index >= size) {

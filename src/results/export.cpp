@@ -127,9 +127,14 @@ std::string comment_text(std::string_view s) {
 
 struct Names {
   const std::vector<std::string>& v;
+  // Models refuse other models' variables when they are stored, so this cannot happen; if
+  // it did, a text naming a variable that is not there would not rebuild the model.
   const std::string& operator()(uint32_t index) const {
-    static const std::string unknown = "?";
-    return index < v.size() ? v[index] : unknown;
+    if (index >= v.size()) {
+      throw InvalidInput{"variable index " + std::to_string(index) + " is outside this model, which has " +
+                         std::to_string(v.size()) + " variables: it belongs to another model"};
+    }
+    return v[index];
   }
 };
 
@@ -237,7 +242,8 @@ bool plain_identifier(const std::string& s) {
     const bool digit = c >= '0' && c <= '9';
     if (!letter && !(digit && k > 0)) return false;
   }
-  return !py_keyword(s);
+  // Keywords and __debug__ are the names Python refuses as assignment targets.
+  return !py_keyword(s) && s != "__debug__";
 }
 
 std::vector<std::string> identifiers(const ModelData& m) {
@@ -384,42 +390,79 @@ class Emitter {
     return p;
   }
 
-  // A weighted piece: coefficient one writes the piece alone, minus one its negation.
+  // A weighted piece: coefficient one writes the piece alone, minus one its negation. Only
+  // exact ones: a coefficient a rounding away from one must come back as itself.
   static Piece weighted(double c, Piece p) {
-    if (near_one(c)) return p;
-    if (near_minus_one(c)) return {"(-" + p.text + ")", scaled(p.kind)};
+    if (c == 1.0) return p;
+    if (c == -1.0) return {"(-" + p.text + ")", scaled(p.kind)};
     return {py_number(c) + " * " + p.text, scaled(p.kind)};
   }
 
+  // c * (a * b), the product of two variables. Scaling the product (a QuadExpr with constant
+  // 0) by inf or NaN would make its constant NaN, so such a c scales a factor first.
+  static Piece scaled_product(double c, const std::string& a, const std::string& b) {
+    if (std::isfinite(c)) return weighted(c, {"(" + a + " * " + b + ")", Kind::Quad});
+    return {"vo.product(" + a + ", " + py_number(c) + " * " + b + ")", Kind::Quad};
+  }
+
   // What a linear part must come out as. A sum keeps the entries of its leftmost operand
-  // and adds the others with add_term, which drops zero coefficients, so entries stored with
-  // a zero coefficient are gathered in a first piece: a QuadExpr where products follow (an
-  // Expr would lose them when a QuadExpr is added to it). MakeQuadratic also makes the sum a
-  // QuadExpr when it has no such piece, without adding an entry.
+  // and adds the others with add_term, which drops coefficients of magnitude below 1e-15
+  // (zero included). Entries stored with such a coefficient are therefore gathered in a first
+  // piece: a QuadExpr where products follow (an Expr would lose them when a QuadExpr is added
+  // to it). MakeQuadratic also makes the sum a QuadExpr when it has no such piece, without
+  // adding an entry.
   enum class Sum { Linear, Quadratic, MakeQuadratic };
+
+  static bool fragile(double c) noexcept { return std::fabs(c) < 1e-15; }
+
+  // The first piece holding every fragile entry exactly. Zeros come from a sum scaled by 0;
+  // the small ones are added scaled up by 2^k, so that add_term keeps them, and the whole
+  // piece is scaled back by 2^-k: both scalings are exact (a power of two, and each result is
+  // a representable double), and the scaled values stay far from overflow.
+  std::string fragile_piece(const std::vector<Term>& sorted, bool quad) const {
+    std::vector<uint32_t> zeros;
+    std::vector<Term> small;
+    for (const Term& t : sorted) {
+      if (t.coef == 0) {
+        zeros.push_back(t.index);
+      } else if (fragile(t.coef)) {
+        small.push_back(t);
+      }
+    }
+    std::string text;
+    if (!zeros.empty()) {
+      if (!quad && zeros.size() == 1 && small.empty()) return "0 * " + var(zeros[0]);
+      text = "(";
+      for (size_t k = 0; k < zeros.size(); ++k) text += (k > 0 ? " + " : "") + var(zeros[k]) + (k == 0 && quad ? " ** 1" : "");
+      text += ") * 0";
+    }
+    if (small.empty()) return text;
+    double least = std::fabs(small.front().coef);
+    for (const Term& t : small) least = std::min(least, std::fabs(t.coef));
+    int k = 0;
+    while (std::ldexp(least, k) < 0x1p-49) ++k;  // 2^-49 > 1e-15; k <= 1025 for subnormals
+    for (const Term& t : small) {
+      const double c = std::ldexp(t.coef, k);
+      if (text.empty()) {
+        text = quad ? "(" + var(t.index) + " ** 1) * " + py_number(c) : py_number(c) + " * " + var(t.index);
+      } else {
+        text += " + " + weighted(c, {var(t.index), Kind::Var}).text;
+      }
+    }
+    return "(" + text + ") * " + py_number(std::ldexp(1.0, -k));
+  }
 
   // The linear part as "{c} * {v}" pieces, "(-v)" and "v" for minus one and one, then the constant.
   void linear(std::vector<Piece>& out, const TermMap& terms, double constant, Sum sum) const {
     const std::vector<Term> sorted = sorted_terms(terms);
-    std::vector<uint32_t> zeros;
-    for (const Term& t : sorted) {
-      if (t.coef == 0) zeros.push_back(t.index);
-    }
+    size_t fragile_count = 0;
+    for (const Term& t : sorted) fragile_count += fragile(t.coef) ? 1 : 0;
     const bool quad = sum != Sum::Linear;
-    const bool group = !zeros.empty() && (quad || zeros.size() > 1 || sorted.front().coef != 0);
-    if (group) {
-      std::string text;
-      if (!quad && zeros.size() == 1) {
-        text = "0 * " + var(zeros[0]);
-      } else {
-        text = "(";
-        for (size_t k = 0; k < zeros.size(); ++k) text += (k > 0 ? " + " : "") + var(zeros[k]) + (k == 0 && quad ? " ** 1" : "");
-        text += ") * 0";
-      }
-      out.push_back({text, quad ? Kind::Quad : Kind::Lin});
-    }
+    // A lone fragile entry in first place of a linear sum is kept by the product that writes it.
+    const bool group = fragile_count > 0 && (quad || fragile_count > 1 || !fragile(sorted.front().coef));
+    if (group) out.push_back({fragile_piece(sorted, quad), quad ? Kind::Quad : Kind::Lin});
     for (const Term& t : sorted) {
-      if (!group || t.coef != 0) out.push_back(weighted(t.coef, {var(t.index), Kind::Var}));
+      if (!group || !fragile(t.coef)) out.push_back(weighted(t.coef, {var(t.index), Kind::Var}));
     }
     if (constant != 0 || std::isnan(constant)) out.push_back({py_number(constant), Kind::Num});
     if (sum == Sum::MakeQuadratic && !group) {
@@ -526,7 +569,13 @@ NlPieces nonlinear_pieces(Emitter& e, const NlExpr& g, Emitter::Sum sum) {
   e.linear(pieces, g.linear, g.constant, sum);
   Kind terms = Kind::Num;
   for (const NlTerm& t : g.terms) {
-    pieces.push_back(Emitter::weighted(t.coef, e.node(t.node)));
+    const NodeRef& n = t.node;
+    if (!std::isfinite(t.coef) && n.kind() == NodeKind::Mul && n.child(0).kind() == NodeKind::Var &&
+        n.child(1).kind() == NodeKind::Var) {
+      pieces.push_back(Emitter::scaled_product(t.coef, e.var(n.child(0).var_index()), e.var(n.child(1).var_index())));
+    } else {
+      pieces.push_back(Emitter::weighted(t.coef, e.node(t.node)));
+    }
     terms = join(terms, pieces.back().kind);
   }
   return {Emitter::joined(pieces), terms};
@@ -544,7 +593,7 @@ std::string objective_call(const ModelData& m, Emitter& e) {
     const bool make = q->quad.empty() && !m.variables.empty();
     e.linear(pieces, q->linear, q->constant, make ? Emitter::Sum::MakeQuadratic : Emitter::Sum::Quadratic);
     for (const QuadTerm& t : q->quad) {
-      pieces.push_back(Emitter::weighted(t.coef, {"(" + e.var(t.i) + " * " + e.var(t.j) + ")", Kind::Quad}));
+      pieces.push_back(Emitter::scaled_product(t.coef, e.var(t.i), e.var(t.j)));
     }
     text = Emitter::joined(pieces).text;
   } else {

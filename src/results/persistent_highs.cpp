@@ -8,6 +8,7 @@
 
 #include "modelling/model_type.hpp"
 #include "module/args.hpp"
+#include "module/known_options.hpp"
 #include "module/object_lock.hpp"
 #include "module/type_builder.hpp"
 #include "results/result.hpp"
@@ -47,6 +48,7 @@ struct PersistentRecord {
   size_t num_rows = 0;
   double obj_offset = 0.0;
   bool maximize = false;
+  ModelSerial model = kNoModel;  // the results of resolve() answer for this model's variables
   bool loaded = false;  // false: HiGHS refused the model, which is then never run
   // HiGHS gives up the interpreter lock inside run(): one call sequence at a time.
   py::ObjectMutex busy;
@@ -73,6 +75,7 @@ PyObject* p_from_model(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     const char* fn = "from_model";
     py::Args a(fn, {}, 0, args, nargs, kwnames, /*collect_kwargs=*/true);
     PyObject* kwargs = a.kwargs();
+    warn_unknown_options(kwargs, "PersistentHighs.from_model");
     PyObject* model = kwargs == nullptr ? nullptr : PyDict_GetItemString(kwargs, "model");
     if (model == nullptr) py::raise(PyExc_ValueError, "model keyword required");
     if (Py_TYPE(model) != model_type) py::raise_wrong_type(model, fn, "model", "Model");
@@ -110,6 +113,7 @@ PyObject* p_from_model(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         apply_thread_guard(h, *threads);
         set_highs_option(h, "threads", ints(*threads).get());
       }
+      r.model = reinterpret_cast<PyModel*>(model)->core.serial;
       r.loaded = load_into_highs(h, highspy.get(), r.numpy.get(), c);
       r.row_lower = c.row_lower;
       r.row_upper = c.row_upper;
@@ -136,6 +140,7 @@ PyObject* p_from_model(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     dst.obj_offset = r.obj_offset;
     dst.maximize = r.maximize;
     dst.loaded = r.loaded;
+    dst.model = r.model;
     return reinterpret_cast<PyObject*>(o);
   });
 }
@@ -390,6 +395,7 @@ PyObject* p_resolve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     PersistentRecord& r = rec(self);
     ResultRecord out;
     out.solver = "HiGHS";
+    out.model = r.model;
     {
       py::ObjectLock lock(r.busy, kBusy);
       GilEnsure gil;

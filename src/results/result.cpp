@@ -16,6 +16,13 @@ using py::Ref;
 
 PyTypeObject* result_type = nullptr;
 
+void require_result_model(const ResultRecord& r, PyObject* var, const char* fname) {
+  if (reinterpret_cast<PyVar*>(var)->model == r.model) return;
+  py::raise(PyExc_ValueError, std::string(fname) +
+                                  "(): the variable belongs to another model than the one this result was "
+                                  "solved from");
+}
+
 ResultRecord record_from(BackendOutcome&& o) {
   ResultRecord r;
   r.status = o.status;
@@ -120,8 +127,10 @@ PyObject* r_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     py::Args a("value", {"var"}, 1, args, nargs, kwnames);
     if (Py_TYPE(a[0]) != var_type) py::raise_wrong_type(a[0], "value", "var", "Var");
     const auto& primals = rec(self).primals;
+    if (!primals) no_solution();
+    require_result_model(rec(self), a[0], "value");
     const uint32_t index = reinterpret_cast<PyVar*>(a[0])->index;
-    if (!primals || index >= primals->size()) no_solution();
+    if (index >= primals->size()) no_solution();
     return py::float_obj((*primals)[index]).release();
   });
 }

@@ -34,6 +34,9 @@ struct ResultRecord {
   SharedArray<LinearRow> constraints;
   SharedArray<VariableRecord> variables;
   std::shared_ptr<const diagnostics::RawRanging> ranging;
+  // The model the solve came from (its serial, no reference): value(), why() and
+  // why_detail() refuse another model's Var. kNoModel when no variable was involved.
+  ModelSerial model = kNoModel;
 
   size_t num_var_names() const noexcept { return named.size(); }
   const std::string& var_name(size_t i) const noexcept { return named[i].name; }
@@ -54,6 +57,10 @@ PyTypeObject* make_result_type();
 
 // A record from an adapter's outcome; the caller adds names and model data.
 ResultRecord record_from(BackendOutcome&& outcome);
+
+// Raises ValueError when `var` (a Var) is not a variable of the model the result came from:
+// its index would name another variable of this result.
+void require_result_model(const ResultRecord& r, PyObject* var, const char* fname);
 py::Ref new_result(ResultRecord&& record);
 
 }  // namespace velmo::binding

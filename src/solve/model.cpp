@@ -152,6 +152,12 @@ CompiledModel compile_model(const ModelData& m) {
       if (g.terms.empty()) compile_linear_objective(g.linear, g.constant, sign, c);
     }
   }
+  // The conic form indexes its arrays by these, as the matrix does by the rows' indices.
+  for (const auto* cones : {&m.soc_cones, &m.psd_cones}) {
+    for (const std::vector<uint32_t>& cone : *cones) {
+      for (const uint32_t index : cone) check_index(index, n, "cones");
+    }
+  }
   c.soc_cones = m.soc_cones;
   c.psd_cones = m.psd_cones;
   return c;

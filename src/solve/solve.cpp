@@ -3,6 +3,7 @@
 
 #include "modelling/model_type.hpp"
 #include "module/args.hpp"
+#include "module/known_options.hpp"
 #include "results/result.hpp"
 #include "solve/arrays.hpp"
 #include "expr/expr_types.hpp"
@@ -153,8 +154,10 @@ BackendOutcome dispatch(const std::string& solver, const CompiledModel& c, const
   return solve_highs(c, req.options);
 }
 
-// The constraints argument of the one-line functions: None or a sequence of Constraint.
-std::vector<ConstraintRecord> constraint_records(PyObject* seq, const char* fname) {
+// The constraints argument of the one-line functions: None or a sequence of Constraint, all
+// over the variables of one model (`model` holds the objective's serial on entry and the
+// serial of the whole problem on return).
+std::vector<ConstraintRecord> constraint_records(PyObject* seq, const char* fname, ModelSerial& model) {
   std::vector<ConstraintRecord> out;
   if (seq == nullptr || seq == Py_None) return out;
   if (PyUnicode_Check(seq) || !PySequence_Check(seq)) {
@@ -170,17 +173,42 @@ std::vector<ConstraintRecord> constraint_records(PyObject* seq, const char* fnam
                                      "(): argument 'constraints' must be a sequence of Constraint, but item " +
                                      std::to_string(i) + " is " + py::type_name(item.get()));
     }
+    const ModelSerial own = reinterpret_cast<PyConstraint*>(item.get())->model;
+    if (combine_models(model, own) == kMixedModels) {
+      const bool first = model == kNoModel;  // the item mixes two models by itself
+      py::raise(PyExc_ValueError,
+                std::string(fname) + "(): constraint " + std::to_string(i) + " holds variables of another model" +
+                    (first ? " (it mixes the variables of two models)" : " than the objective and the constraints before it") +
+                    "; a problem takes the variables of one model only");
+    }
+    model = combine_models(model, own);
     out.push_back(reinterpret_cast<PyConstraint*>(item.get())->record);
   }
   return out;
+}
+
+// Misspelt options and solver names would otherwise be ignored without a word. Warnings
+// run Python code, so this happens before the model's lock is taken.
+void warn_before_solve(PyObject* kwargs) {
+  if (kwargs == nullptr) return;
+  warn_unknown_options(kwargs, "Model.solve");
+  PyObject* solver = PyDict_GetItemString(kwargs, "solver");
+  if (solver != nullptr && PyUnicode_Check(solver)) warn_unknown_solver(pycall::lower_text(solver));
 }
 
 PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* fname,
                          ObjectiveSense sense) {
   return py::guard([&] {
     py::Args a(fname, {"objective", "constraints"}, 1, args, nargs, kwnames, /*collect_kwargs=*/true);
+    warn_unknown_options(a.kwargs(), fname);
     Objective objective = to_objective(classify(a[0]));
-    ModelData m = quick_model(std::move(objective), sense, constraint_records(a[1], fname));
+    ModelSerial model = model_of(a[0]);
+    if (model == kMixedModels) {
+      py::raise(PyExc_ValueError, std::string(fname) +
+                                      "(): the objective holds variables of another model (it mixes the "
+                                      "variables of two models); a problem takes the variables of one model only");
+    }
+    ModelData m = quick_model(std::move(objective), sense, constraint_records(a[1], fname, model));
     CompiledModel c = compile_model(m);
     SolveOptions o;
     if (PyObject* kwargs = a.kwargs()) {
@@ -199,6 +227,7 @@ PyObject* solve_one_line(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
                                                         : solve_highs(c, o);
     ResultRecord record = record_from(std::move(outcome));
     record.named = SharedArray<VariableRecord>(m.variables.snapshot());
+    record.model = model;
     return new_result(std::move(record)).release();
   });
 }
@@ -215,6 +244,8 @@ PyObject* fn_maximize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guard([&] {
     py::Args a("solve", {}, 0, args, nargs, kwnames, /*collect_kwargs=*/true);
+    // Unknown keys warn before the lock; the warnings may run Python code (filters, -W error).
+    warn_before_solve(a.kwargs());
     // Options are converted before the model's lock is taken: a conversion may run Python code
     // (__float__, a warm start's items) that uses another model, whose solve may be waiting
     // for this one.
@@ -236,6 +267,7 @@ PyObject* model_solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       record.named = SharedArray<VariableRecord>(d.variables.snapshot());
       record.variables = record.named;
       record.constraints = SharedArray<LinearRow>(d.linear_constraints.snapshot());
+      record.model = reinterpret_cast<PyModel*>(self)->core.serial;
       if (c.num_rows != d.linear_constraints.size()) record.dual_rows = c.row_origin;
     }
     return new_result(std::move(record)).release();

@@ -17,15 +17,13 @@ POINT = (0.7, -1.3, 2.1)
 
 @pytest.fixture
 def model():
+    """x, y, z fixed at POINT by their bounds, so that value_at reads an expression's value."""
     m = vo.Model()
-    return m, [m.variable(n, lower=-10, upper=10) for n in "xyz"]
+    return m, [m.variable(n, lower=v, upper=v) for n, v in zip("xyz", POINT)]
 
 
-def value_at(expr, point=POINT):
-    """The value of `expr` with x, y, z fixed at `point`, read back through an Ipopt solve."""
-    m = vo.Model()
-    for name, v in zip("xyz", point):
-        m.variable(name, lower=v, upper=v)
+def value_at(m, expr):
+    """The value of `expr` over m's variables, read back through an Ipopt solve of m."""
     m.minimize(expr)
     r = m.solve(solver="ipopt")
     assert r.status == "optimal"
@@ -87,12 +85,12 @@ def test_types_and_texts(model, build, text, kind):
     (lambda x, y, z: vo.power(vo.square(x - y), 1.5), 4.0 ** 1.5),
 ])
 def test_values_match_python_arithmetic(model, build, expected):
-    _, (x, y, z) = model
-    assert value_at(build(x, y, z)) == pytest.approx(expected, rel=1e-9)
+    m, (x, y, z) = model
+    assert value_at(m, build(x, y, z)) == pytest.approx(expected, rel=1e-9)
 
 
 def test_sum_takes_any_iterable_in_the_narrowest_type(model):
-    _, (x, y, z) = model
+    m, (x, y, z) = model
     assert repr(vo.sum([])) == "0" and type(vo.sum(())) is velmo_opt.Expr
     assert repr(vo.sum(i * x for i in range(4))) == "6*x0"
     assert type(vo.sum((x, 2, y - 1))) is velmo_opt.Expr
@@ -105,7 +103,7 @@ def test_sum_takes_any_iterable_in_the_narrowest_type(model):
     assert type(vo.sum([x ** 1, x])) is velmo_opt.Expr
     assert vo.sum([x, -x]).__repr__() == "0"
     total = vo.sum(vo.square(x - c) for c in range(3))
-    assert value_at(total) == pytest.approx(sum((0.7 - c) ** 2 for c in range(3)))
+    assert value_at(m, total) == pytest.approx(sum((0.7 - c) ** 2 for c in range(3)))
 
 
 def test_sum_of_many_items_keeps_every_term():
@@ -119,9 +117,9 @@ def test_sum_of_many_items_keeps_every_term():
 
 
 def test_dot_and_quad_form_match_loops(model):
-    _, (x, y, z) = model
+    m, (x, y, z) = model
     c = np.array([1.5, -2.0, 0.0])
-    assert value_at(vo.dot(c, [x, y, z])) == pytest.approx(1.5 * 0.7 + 2.6)
+    assert value_at(m, vo.dot(c, [x, y, z])) == pytest.approx(1.5 * 0.7 + 2.6)
     assert repr(vo.dot([2, 3], (x, x))) == "5*x0"
     assert type(vo.dot([1, 1], [x * y, x])) is velmo_opt.QuadExpr
     Q = np.array([[2.0, 1.0, 0.0], [3.0, 1.0, -1.0], [0.0, 0.5, 4.0]])
@@ -129,7 +127,7 @@ def test_dot_and_quad_form_match_loops(model):
     for form in (Q, Q.tolist(), sp.csr_matrix(Q), sp.coo_matrix(Q)):
         q = vo.quad_form([x, y, z], form)
         assert type(q) is velmo_opt.QuadExpr
-        assert value_at(q) == pytest.approx(p @ Q @ p, rel=1e-9)
+        assert value_at(m, q) == pytest.approx(p @ Q @ p, rel=1e-9)
     # Dense zeros make no terms; (i, j) and (j, i) share one.
     assert repr(vo.quad_form([x, y, z], Q)) == "QuadExpr(linear=0, quad_terms=5)"
 

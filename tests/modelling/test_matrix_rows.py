@@ -74,7 +74,7 @@ MSG = "add_matrix(): "
     ("m.add_matrix(np.ones((1, 3)), xs, '<=', 1, name=['a', 'b'])", ValueError,
      MSG + "name must give one name per row (1), got 2"),
     ("m.add_matrix(np.ones((1, 3)), xs[:2] + [far], '<=', 1)", ValueError,
-     MSG + "variable 2 does not belong to this model"),
+     MSG + "variable 2 belongs to another model; a model takes only expressions over the variables it created"),
     ("m.add_matrix(np.ones((1, 3)), xs, '<=', '1')", TypeError, "'rhs'"),
     ("m.add_matrix(np.ones((1, 3)), 'xyz', '<=', 1)", TypeError, "'variables'"),
     ("m.add_matrix(np.ones((1, 3)), xs[:2] + [xs[0] + 1], '<=', 1)", TypeError, "'variables'"),

@@ -169,13 +169,13 @@ def test_constraint_without_nonlinear_terms_is_stored_apart_but_stays_linear(m):
     assert m.problem_type == "NLP"
 
 
-def test_foreign_variables_are_accepted(m):
+def test_foreign_variables_are_refused(m):
     other = vo.Model()
     far = other.variables("f", 10)[-1]
-    m.add(far <= 1)
-    m.minimize(far)
-    assert m.add_soc_cone([far, far]) == 0
-    assert repr(m) == "Model('model', vars=0, constraints=1, type=LP)"
+    for call in (lambda: m.add(far <= 1), lambda: m.minimize(far), lambda: m.add_soc_cone([far, far])):
+        with pytest.raises(ValueError, match="another model"):
+            call()
+    assert repr(m) == "Model('model', vars=0, constraints=0, type=LP)"
 
 
 # ---- cones

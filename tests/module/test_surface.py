@@ -387,14 +387,15 @@ def test_not_equal_negates_a_successful_equality(operands, kind):
     assert (a != 3) is False
     assert (3 != a) is False
     assert (a != operands["NlExpr"]) is False
-    assert bool(a == 3) is True
+    assert type(a == 3) is vo.Constraint
     with pytest.raises(ValueError):
         a != "3"
 
 
-def test_constraints_are_always_true_and_print(operands):
+def test_constraints_have_no_truth_value_and_print(operands):
     c = operands["Var"] <= 1
-    assert bool(c) is True
+    with pytest.raises(ValueError, match="^A constraint has no truth value"):
+        bool(c)
     assert type(c) is vo.Constraint
     assert repr(c) == str(c) == "x0 <= 1"
 

@@ -348,3 +348,70 @@ def test_programs_run_in_python_print_the_same_optimum():
         printed = dict(re.findall(r"^(\w+): (.*)$", out, re.M))
         assert printed["Status"] == own.status == "optimal", m.summary()
         assert float(printed["Objective"]) == pytest.approx(own.objective, abs=1e-5)
+
+
+def test_names_python_refuses_as_assignment_targets_get_derived_identifiers():
+    m = vo.Model()
+    for name in ["__debug__", "None", "True", "match", "case", "_", "type", "__debug"]:
+        m.variable(name, 0, 1)
+    py = m.to_python()
+    assert re.findall(r"^(\w+) = m\.variable", py, re.M) == ["v_0", "v_1", "v_2", "match", "case", "_", "type",
+                                                            "__debug"]
+    assert "v_0 = m.variable('__debug__'," in py
+    same_model(m, rebuilt(m))
+
+
+def _tiny_pair():
+    m = vo.Model()
+    x, y, z = m.variables("x", 3)
+    m.add((x + 2 * y) * 1e-20 <= 1)                # two entries add_term alone would drop
+    m.minimize((x + y) * 1e-20 + z)
+    return m
+
+
+def _zeros_beside_tiny():
+    m = vo.Model()
+    x, y, z, w = m.variables("x", 4)
+    m.add(((x + y) * 0 + z) * 1e-20 + w >= -1)
+    m.add((x * 0 + y) * 1e-17 == 0)                # the zero comes first, a tiny one later
+    m.maximize(((x + y) * 0 + z) * 5e-324)
+    return m
+
+
+def _extreme_spread():
+    m = vo.Model()
+    x, y, z = m.variables("x", 3)
+    m.add((x * 1e300 + y * 2 + z * 3) * 5e-324 <= 1)   # 5e-324 beside ~5e-24
+    m.add((x + y * 1e-300) * 1e-15 <= 1)               # 1e-15 itself is kept by add_term
+    m.add(x * 1.0000000000000002 + y * -1.0000000000000002 + z * 0.9999999999999999 <= 1)
+    return m
+
+
+def _quadratic_and_nonlinear():
+    m = vo.Model()
+    x, y = m.variable("x", 0, 1), m.variable("y", 0, 1)
+    m.maximize((x ** 1) * 1e-20)                       # quadratic without products
+    m.add((x * y + x + 10 * y) * 1e-20 <= 1)
+    m.add((x + y * 10) * 1e-20 + vo.sin(x) * 1e-30 <= 1)
+    m.add(x ** 1 * 1e-18 + y * 0 <= y)                 # stored without nonlinear terms
+    return m
+
+
+def _non_finite_products():
+    m = vo.Model()
+    x, y = m.variable("x", 0, 1), m.variable("y", 0, 1)
+    # Products whose coefficient is inf or NaN while the constant stays 0: scaling a written
+    # product by inf would rebuild the constant as NaN.
+    m.minimize(vo.product(x, math.inf * y) + vo.product(y, -math.inf * y) + vo.product(x, math.nan * x) + x)
+    m.add(vo.product(x, math.inf * y) + vo.sin(x) <= 1)   # the product as a nonlinear term
+    return m
+
+
+@pytest.mark.parametrize("build", [_tiny_pair, _zeros_beside_tiny, _extreme_spread, _quadratic_and_nonlinear,
+                                   _non_finite_products],
+                         ids=lambda b: b.__name__)
+def test_the_program_rebuilds_every_coefficient_whatever_its_magnitude(build):
+    m = build()
+    other = rebuilt(m)
+    same_model(m, other)  # texts hold every stored entry as a round-trip decimal
+    assert rebuilt(other).to_python() == m.to_python()

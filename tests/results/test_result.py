@@ -63,11 +63,15 @@ def test_absent_solution():
     assert r.var_names_list == ["x"]
 
 
-def test_value_of_a_variable_beyond_the_primals(solved):
+def test_value_of_a_variable_beyond_the_primals_or_of_another_model(solved):
+    m, _, _, r = solved
+    with pytest.raises(ValueError, match="No solution available"):
+        r.value(m.variable("added after the solve"))
     big = vo.Model()
     big.variables("z", 3)
-    with pytest.raises(ValueError, match="No solution available"):
-        solved[3].value(big.variable("far"))
+    for stranger in (big.variable("far"), big.variables("near", 1)[0], vo.Model().variable("first")):
+        with pytest.raises(ValueError, match="^value\\(\\): the variable belongs to another model"):
+            r.value(stranger)
     with pytest.raises(TypeError):
         solved[3].value(1)
     with pytest.raises(TypeError):

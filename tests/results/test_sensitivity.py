@@ -195,12 +195,14 @@ def test_missing_data_rules():
 
 
 def test_var_of_another_model_and_wrong_types(explained):
-    _, r, _ = explained
+    m, r, _ = explained
+    late = m.variable("late")
     other = vo.Model()
-    for k in range(6):
-        stranger = other.variable(f"s{k}")
+    stranger = other.variable("s0")  # index 0 is a variable of the result's model too
     for call in (r.why, r.why_detail):
-        with pytest.raises(ValueError, match="variable index 5 is outside this result's 4 variables"):
+        with pytest.raises(ValueError, match="variable index 4 is outside this result's 4 variables"):
+            call(late)
+        with pytest.raises(ValueError, match="the variable belongs to another model"):
             call(stranger)
         with pytest.raises(TypeError, match="var"):
             call("x")

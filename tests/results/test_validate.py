@@ -107,3 +107,22 @@ def test_all_six_in_group_order():
     cats = [f[1] for f in findings(m)]
     assert cats == ["infeasible_bounds", "unused_variable", "scaling", "large_rhs", "empty_constraint", "trivially_infeasible"]
     assert all(set(f) == {"severity", "category", "message"} for f in m.validate())
+
+
+def test_duplicate_names_are_reported_once_per_name_after_the_other_findings():
+    m = vo.Model()
+    p = m.variable("p", 3, 1)
+    m.variable("q")
+    m.variable("p")
+    m.variables("p", 2)      # p_0, p_1
+    m.variable("p_0")
+    m.variable("p")
+    m.add(p >= 0)
+    assert findings(m)[-2:] == [
+        ("WARN", "duplicate_name", "Variable name 'p' is shared by 3 variables; values() keeps only the last of them"),
+        ("WARN", "duplicate_name", "Variable name 'p_0' is shared by 2 variables; values() keeps only the last of them"),
+    ]
+    assert findings(m)[0][1] == "infeasible_bounds"
+    unique = vo.Model()
+    unique.variables("u", 3)
+    assert "duplicate_name" not in [f[1] for f in findings(unique)]

@@ -58,6 +58,19 @@ SUM_TEXT = "scenario probabilities must sum to a positive finite number, got "
 NEGATIVE = "scenario probabilities must be non-negative numbers, got "
 CALLABLES = "objectives must be callables"
 TWO_OBJECTIVES = "Need at least 2 objectives"
+FOREIGN = "{}(): {} holds variables of another model; a model takes only expressions over the variables it created"
+MIXED = ("{}(): {} holds variables of another model (it mixes the variables of two models); a model takes only "
+         "expressions over the variables it created")
+ONE_LINE_MIXED = ("{}(): the objective holds variables of another model (it mixes the variables of two models); "
+                  "a problem takes the variables of one model only")
+ONE_LINE_LATER = ("{}(): constraint {} holds variables of another model than the objective and the constraints "
+                  "before it; a problem takes the variables of one model only")
+ADD_MATRIX_FOREIGN = ("add_matrix(): variable {} belongs to another model; a model takes only expressions over "
+                      "the variables it created")
+RESULT_FOREIGN = "{}(): the variable belongs to another model than the one this result was solved from"
+TRUTH = ("A constraint has no truth value: a chained comparison such as lb <= e <= ub keeps only one side, so "
+         "write a range as two constraints, m.add(lb <= e) and m.add(e <= ub); to test whether two variables "
+         "are the same, compare them with `is`, not ==")
 
 
 def method_text(method):
@@ -242,8 +255,36 @@ ROWS = [
     ("m.solve(simplex_scale_strategy=1.0)", TypeError, names("simplex_scale_strategy")),
     ("m.solve(simplex_scale_strategy=None)", TypeError, names("simplex_scale_strategy")),
     ("m.solve(eliminate_redundant='x')", TypeError, names("eliminate_redundant")),
-    ("other.solve()", ValueError, None),  # an objective over another model's variable
-    ("nl_other.solve()", ValueError, None),  # a nonlinear constraint over another model's variable
+    # Another model's variables are refused before anything is stored.
+    ("other.minimize(far)", ValueError, FOREIGN.format("minimize", "the objective")),
+    ("other.maximize(far * far)", ValueError, FOREIGN.format("maximize", "the objective")),
+    ("nl_other.add(vo.cos(far) >= 0)", ValueError, FOREIGN.format("add", "the constraint")),
+    ("m.add(x + far <= 1, name='mixed')", ValueError, MIXED.format("add", "the constraint")),
+    ("m.add(vo.sum([x, far]) == 0)", ValueError, MIXED.format("add", "the constraint")),
+    ("m.minimize(x * far + vo.sqrt(far))", ValueError, MIXED.format("minimize", "the objective")),
+    ("m.add_soc_cone([x, far])", ValueError, FOREIGN.format("add_soc_cone", "item 1")),
+    ("m.add_psd_cone((far,))", ValueError, FOREIGN.format("add_psd_cone", "item 0")),
+    ("vo.minimize(x + far)", ValueError, ONE_LINE_MIXED.format("minimize")),
+    ("vo.maximize(x, [x <= 3, far <= 1])", ValueError, ONE_LINE_LATER.format("maximize", 1)),
+    ("vo.minimize(0, [x + far <= 1])", ValueError, ONE_LINE_LATER.format("minimize", 0).replace(
+        " than the objective and the constraints before it", " (it mixes the variables of two models)")),
+    # ... also when a sum grows in place or velmo's own functions build the expression.
+    ("m.add(e + far <= 1)", ValueError, MIXED.format("add", "the constraint")),
+    ("m.minimize(q - far)", ValueError, MIXED.format("minimize", "the objective")),
+    ("other.minimize(pkg.exp(far))", ValueError, FOREIGN.format("minimize", "the objective")),
+    ("m.maximize(pkg.power(far, 3) + x)", ValueError, MIXED.format("maximize", "the objective")),
+    ("m.add(pkg.product(x, far) <= 1)", ValueError, MIXED.format("add", "the constraint")),
+    ("m.add(pkg.sum(v for v in (x, far)) >= 0)", ValueError, MIXED.format("add", "the constraint")),
+    ("m.minimize(pkg.dot([1, 2], [x, far]))", ValueError, MIXED.format("minimize", "the objective")),
+    ("other.add(pkg.quad_form([far], [[1]]) <= 1)", ValueError, FOREIGN.format("add", "the constraint")),
+    ("vo.minimize(pkg.square(x + far))", ValueError, ONE_LINE_MIXED.format("minimize")),
+    # A Constraint has no truth value, so Python's own tests of one fail loudly.
+    ("bool(c)", ValueError, TRUTH),
+    ("1 <= x <= 2", ValueError, TRUTH),
+    ("x in [y, x]", ValueError, TRUTH),
+    ("[y, x].index(x)", ValueError, TRUTH),
+    ("[e, x].remove(x)", ValueError, TRUTH),
+    ("not (x == y)", ValueError, TRUTH),
     ("cone.solve(solver='highs')", ValueError, CONE_REFUSED.format("highs")),
     ("cone.solve(solver='Ipopt')", ValueError, CONE_REFUSED.format("ipopt")),
     ("cone.solve(solver='bonmin')", ValueError, CONE_REFUSED.format("bonmin")),
@@ -382,7 +423,9 @@ ROWS = [
     ("r.value(0)", TypeError, names("var")),
     ("r.value(x + 1)", TypeError, names("var")),
     ("r.value(x, y)", TypeError, None),
-    ("r.value(far)", ValueError, NO_SOLUTION),
+    ("r.value(far)", ValueError, RESULT_FOREIGN.format("value")),
+    ("quick.value(far)", ValueError, RESULT_FOREIGN.format("value")),
+    ("p.resolve().value(far)", ValueError, RESULT_FOREIGN.format("value")),
     ("r.values(1)", TypeError, None),
     ("r.values(x=1)", TypeError, names("x")),
     ("r.basis(None)", TypeError, None),
@@ -393,8 +436,8 @@ ROWS = [
     ("r.why('x')", TypeError, names("var")),
     ("r.why(x + 1)", TypeError, names("var")),
     ("r.why(x, y)", TypeError, None),
-    ("r.why(far)", ValueError, "variable index 40 is outside this result's 2 variables (a Var of another model?)"),
-    ("r.why_detail(far)", ValueError, "variable index 40 is outside this result's 2 variables (a Var of another model?)"),
+    ("r.why(far)", ValueError, RESULT_FOREIGN.format("why")),
+    ("r.why_detail(far)", ValueError, RESULT_FOREIGN.format("why_detail")),
     ("r.why_detail(var=0)", TypeError, names("var")),
     ("unsolved.why(x)", ValueError, NO_SOLUTION),
     ("unsolved.why_detail(x)", ValueError, NO_SOLUTION),
@@ -439,7 +482,6 @@ ROWS = [
     ("vo.PersistentHighs.from_model(model=m, gap=None)", TypeError, names("gap")),
     ("vo.PersistentHighs.from_model(model=m, time_limit='1')", TypeError, names("time_limit")),
     ("vo.PersistentHighs.from_model(model=m, time_limit=10 ** 400)", OverflowError, names("time_limit")),
-    ("vo.PersistentHighs.from_model(model=other)", ValueError, None),
     ("vo.PersistentHighs.resolve(m)", TypeError, None),
     ("p.update_col_bounds()", TypeError, names("indices")),
     ("p.update_col_bounds(__import__('numpy').array([5]), [0], [1])", ValueError,
@@ -815,7 +857,8 @@ ROWS = [
     ("m.add_matrix([[1, 1]], [x, y], '<=', [4, 5])", ValueError,
      "add_matrix(): rhs must be a number or one per row (1), got 2"),
     ("m.add_matrix([[1, 1]], [x, y], '<=', [[4]])", ValueError, "add_matrix(): rhs must be one-dimensional"),
-    ("m.add_matrix([[1, 1]], [x, far], '<=', 4)", ValueError, "add_matrix(): variable 1 does not belong to this model"),
+    ("m.add_matrix([[1, 1]], [x, far], '<=', 4)", ValueError, ADD_MATRIX_FOREIGN.format(1)),
+    ("m.add_matrix([[1, 1]], [vo.Model().variable('z'), y], '<=', 4)", ValueError, ADD_MATRIX_FOREIGN.format(0)),
     ("m.add_matrix([[1, 1]], [x, e], '<=', 4)", TypeError, names("variables")),
     ("m.add_matrix([[1, 1]], 'xy', '<=', 4)", TypeError, names("variables")),
     ("m.add_matrix([[1, 1]], [x, y], None, 4)", TypeError, names("sense")),
@@ -855,7 +898,14 @@ TOLERATED = [
     "scratch.integers('k', 2, -inf, nan)",
     "scratch.variables('e', 0)",
     "scratch.minimize(nan)",
-    "scratch.maximize(x * inf)",
+    "scratch.maximize(scratch.variable('s') * inf)",
+    # Unknown keys and solver names warn and are otherwise ignored.
+    "m.solve(timelimit=5, solver='hihgs')",
+    "m.solve(solver='Gurobi', **{'': 1, 'time_limit ': 2})",
+    "vo.minimize(x, [x >= 1], solver='osqp', x0=[1])",
+    "vo.solve_de(f, [(0, 1)], maxiter=3, max_generations=2)",
+    "vo.solve_parallel_de(f, [(0, 1)], f=0.5, cr=0.1, max_generations=2)",
+    "vo.stochastic_solve(f, [(0, 1)], [{}], generations=2, max_generations=2)",
     "x + nan",
     "x / nan",
     "x * -0.0",
@@ -986,7 +1036,6 @@ def world():
     far = far_model.variables("v", 41)[40]
     other = vo.Model()
     other.variable("only")
-    other.minimize(far)
     infeasible = vo.Model()
     z = infeasible.variable("z", 0, 1)
     infeasible.add(z >= 2)
@@ -1000,7 +1049,6 @@ def world():
     nl.maximize(w)
     nl_other = vo.Model()
     nl_other.variable("only")
-    nl_other.add(vo.cos(far) >= 0)
     return dict(vo=vo, pkg=velmo, m=m, x=x, y=y, e=x + y, q=x * y, g=vo.sin(x), c=x <= 1, r=m.solve(),
                 unsolved=infeasible.solve(), quick=vo.minimize(x, [x >= 1]), far=far, other=other, f=Recorder(),
                 scratch=vo.Model(), cone=cone, nl=nl, nl_other=nl_other, nan=nan, inf=inf)

@@ -63,7 +63,8 @@ def test_two_threads_build_and_solve_their_own_models():
 
 def test_reading_and_adding_while_another_thread_solves():
     m = chain_lp(3000)
-    n0 = m.num_vars
+    probe = m.variables("p", 50)
+    n0, c0 = m.num_vars, m.num_constraints
     solving = threading.Event()
     done = threading.Event()
     seen = {"built_during_solve": 0, "added": 0}
@@ -90,12 +91,11 @@ def test_reading_and_adding_while_another_thread_solves():
             v = m.variable(f"extra{k}", lower=0, upper=1)
             m.add(v + e <= 100)
             assert m.num_vars == n0 + k + 1
-            assert m.num_constraints == n0 - 1 + k + 1
+            assert m.num_constraints == c0 + k + 1
             repr(m), m.problem_type
             k += 1
         seen["added"] = k
 
-    probe = vo.Model().variables("p", 50)  # variables of another model: indices 0..49 here
     assert run_threads(solver, reader_writer) == []
     assert seen["built_during_solve"] > 0
     assert m.num_vars == n0 + seen["added"]
@@ -555,3 +555,29 @@ def test_solves_whose_options_read_each_others_model_do_not_deadlock():
         assert run_threads(lambda: results.append(m1.solve(**kwargs(m2)).status),
                            lambda: results.append(m2.solve(**kwargs(m1)).status)) == []
         assert results == ["optimal", "optimal"]
+
+
+def test_threads_offering_each_other_their_variables_are_refused_while_both_solve():
+    """Models created at once in two threads get distinct serials: each refuses the other's
+    variables, in its constraints, objective, cones and results, while both keep solving."""
+    models = {name: chain_lp(300, name) for name in ("a", "b")}
+    handles = {name: m.variables("h", 3, lower=0, upper=1) for name, m in models.items()}
+    refused = {"a": 0, "b": 0}
+
+    def worker(name, other):
+        m, mine, theirs = models[name], handles[name], handles[other]
+        for _ in range(20):
+            r = m.solve()
+            assert r.status == "optimal"
+            for call in (lambda: m.add(mine[0] + theirs[0] <= 1), lambda: m.maximize(theirs[1]),
+                         lambda: m.add_soc_cone([mine[0], theirs[2]]), lambda: r.value(theirs[0])):
+                try:
+                    call()
+                except ValueError as e:
+                    assert "another model" in str(e)
+                    refused[name] += 1
+            m.add(mine[0] + mine[1] <= 1)
+
+    assert run_threads(lambda: worker("a", "b"), lambda: worker("b", "a")) == []
+    assert refused == {"a": 80, "b": 80}
+    assert models["a"].num_constraints == models["b"].num_constraints == 299 + 20
