@@ -109,6 +109,18 @@ void write_text(const std::string& path, const std::string& text) {
   }
 }
 
+// HiGHS's MPS writer puts an integer column between its integer markers only through its
+// matrix or cost entries: one with neither reads back continuous (and can shift the markers
+// onto a continuous neighbour), so such a model is refused rather than written changed.
+const char* mps_integrality_lost(const CompiledModel& c) {
+  for (size_t j = 0; j < c.integrality.size(); ++j) {
+    if (c.integrality[j] != 0 && c.a_start[j] == c.a_start[j + 1] && c.col_cost[j] == 0.0) {
+      return "integer variables without a linear constraint entry or a linear cost";
+    }
+  }
+  return nullptr;
+}
+
 void pass_names(PyObject* h, const char* method, const std::vector<std::string>& names) {
   if (!usable_names(names)) return;  // HiGHS then writes names of its own
   Ref call_target = attr(h, method);
@@ -168,6 +180,7 @@ PyObject* model_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       if (lost == nullptr && format == FileFormat::Lp) text = lp_text(d);
       if (lost == nullptr && format == FileFormat::Mps) {
         compiled = compile_model(d);
+        lost = mps_integrality_lost(compiled);
         col_names.reserve(d.variables.size());
         for (const VariableRecord& v : d.variables) col_names.push_back(v.name);
         row_names.reserve(d.linear_constraints.size());

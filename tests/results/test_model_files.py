@@ -79,6 +79,8 @@ def test_ranged_rows_become_two_constraints(tmp_path):
     ("cone.write(d / 'c.lp')", ValueError, "write(): the model's cones cannot be written to an LP file"),
     ("inf_obj.write(d / 'i.lp')", ValueError,
      "write(): the model's infinite or NaN objective coefficients cannot be written to an LP file"),
+    ("lonely.write(d / 'l.mps')", ValueError, "write(): the model's integer variables without a linear "
+     "constraint entry or a linear cost cannot be written to an MPS file"),
     ("m.write(d / 'missing' / 'm.lp')", FileNotFoundError, None),
     ("m.write(d)", ValueError, None),
     ("vo.read_model(d / 'none.lp')", FileNotFoundError, "read_model(): no such file: '{d}/none.lp'"),
@@ -96,8 +98,13 @@ def test_unwritable_models_and_unreadable_files(tmp_path, call, exc, text):
     cone.add_soc_cone(cone.variables("t", 2))
     inf_obj = vo.Model()
     inf_obj.minimize(inf_obj.variable("v") + float("inf"))
+    # HiGHS's MPS writer would drop the integrality of k (no matrix entry, no linear cost).
+    lonely = vo.Model()
+    k, u = lonely.integer("k", 0, 3), lonely.variable("u", 0, 1)
+    lonely.add(u <= 1)
+    lonely.minimize(k * k - 3 * u)
     with pytest.raises(exc) as info:
-        eval(call, dict(m=m, nl=nl, cone=cone, inf_obj=inf_obj, d=tmp_path, vo=vo))
+        eval(call, dict(m=m, nl=nl, cone=cone, inf_obj=inf_obj, lonely=lonely, d=tmp_path, vo=vo))
     if text is not None:
         assert text.format(d=tmp_path) in str(info.value)
 
