@@ -9,7 +9,6 @@
 #include "solve/arrays.hpp"
 
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@ namespace velmo::binding {
 
 using py::Ref;
 using pycall::attr;
+using pycall::array_contents;
 using pycall::call_method;
 
 namespace {
@@ -126,12 +126,7 @@ Array read_array(PyObject* numpy, PyObject* o) {
     if (d == -1 && PyErr_Occurred()) throw py::ErrorAlreadySet{};
     out.shape.push_back(d);
   }
-  Ref bytes = call_method(array.get(), "tobytes");
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
-  out.values.resize(static_cast<size_t>(size) / sizeof(double));
-  if (!out.values.empty()) std::memcpy(out.values.data(), data, out.values.size() * sizeof(double));
+  out.values = array_contents<double>(array.get());
   return out;
 }
 
@@ -139,13 +134,7 @@ Array read_array(PyObject* numpy, PyObject* o) {
 std::vector<int64_t> read_indices(PyObject* numpy, PyObject* o) {
   Ref kind = py::str("int64");
   Ref array = call_method(numpy, "ascontiguousarray", o, kind.get());
-  Ref bytes = call_method(array.get(), "tobytes");
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
-  std::vector<int64_t> out(static_cast<size_t>(size) / sizeof(int64_t));
-  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(int64_t));
-  return out;
+  return array_contents<int64_t>(array.get());
 }
 
 // The items of a sequence (list, tuple, NumPy object array, ...) as one list, no copies of them.

@@ -8,7 +8,6 @@
 #include "module/args.hpp"
 #include "solve/arrays.hpp"
 
-#include <cstring>
 
 namespace velmo::binding {
 
@@ -43,13 +42,7 @@ NdArray as_array(PyObject* numpy, PyObject* o, const char* dtype) {
 
 template <class T>
 std::vector<T> contents(const NdArray& a) {
-  Ref bytes = call_method(a.array.get(), "tobytes");
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
-  std::vector<T> out(static_cast<size_t>(size) / sizeof(T));
-  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(T));
-  return out;
+  return pycall::array_contents<T>(a.array.get());
 }
 
 // A one-dimensional array of doubles (a 0-d value counts as one entry).

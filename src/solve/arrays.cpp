@@ -3,7 +3,6 @@
 
 #include "module/args.hpp"
 
-#include <cstring>
 
 namespace velmo::pycall {
 
@@ -70,13 +69,7 @@ Ref csc_matrix(PyObject* sparse, PyObject* numpy, std::span<const double> values
 std::vector<double> array_doubles(PyObject* numpy, PyObject* array_like) {
   Ref kind = py::str("float64");
   Ref array = call_method(numpy, "ascontiguousarray", array_like, kind.get());
-  Ref bytes = call_method(array.get(), "tobytes");
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
-  std::vector<double> out(static_cast<size_t>(size) / sizeof(double));
-  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(double));
-  return out;
+  return array_contents<double>(array.get());
 }
 
 namespace {
@@ -98,16 +91,6 @@ Ref matching_ndarray(PyObject* numpy, PyObject* o, const char* kinds, const char
   return call_method(numpy, "ascontiguousarray", o, type.get());
 }
 
-template <class T>
-std::vector<T> bytes_of(PyObject* array) {
-  Ref bytes = call_method(array, "tobytes");
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
-  std::vector<T> out(static_cast<size_t>(size) / sizeof(T));
-  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(T));
-  return out;
-}
 }  // namespace
 
 std::optional<std::vector<int64_t>> ndarray_int64s(PyObject* numpy, PyObject* o, const char* kinds) {
@@ -115,13 +98,13 @@ std::optional<std::vector<int64_t>> ndarray_int64s(PyObject* numpy, PyObject* o,
   if (!a) return std::nullopt;
   // A uint64 above INT64_MAX wraps to a negative value here, which the caller refuses as out
   // of range.
-  return bytes_of<int64_t>(a.get());
+  return array_contents<int64_t>(a.get());
 }
 
 std::optional<std::vector<double>> ndarray_doubles(PyObject* numpy, PyObject* o, const char* kinds) {
   Ref a = matching_ndarray(numpy, o, kinds, "float64");
   if (!a) return std::nullopt;
-  return bytes_of<double>(a.get());
+  return array_contents<double>(a.get());
 }
 
 std::vector<double> to_doubles(PyObject* iterable) {

@@ -5,6 +5,7 @@
 #include "module/py.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -66,6 +67,17 @@ std::vector<double> to_doubles(PyObject* iterable);
 // The same from an array-like (osqp's and clarabel's answers): converted to float64 and read
 // through one bytes copy instead of one Python object per element.
 std::vector<double> array_doubles(PyObject* numpy, PyObject* array_like);
+// The elements of a contiguous NumPy array whose dtype is already T, through one tobytes() copy.
+template <class T>
+std::vector<T> array_contents(PyObject* array) {
+  Ref bytes = call_method(array, "tobytes");
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  py::check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &size));
+  std::vector<T> out(static_cast<size_t>(size) / sizeof(T));
+  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(T));
+  return out;
+}
 double to_double(PyObject* o);
 
 // A one-dimensional NumPy array whose dtype kind is one of `kinds` (for example "iu"), read
