@@ -114,12 +114,18 @@ CASES = ["lp", "mip", "mip-threads-1", "persistent", "ipopt", "bonmin"]
 
 @pytest.mark.parametrize("case", CASES)
 def test_ctrl_c_stops_a_long_solve_within_a_second(case):
-    done = subprocess.run([sys.executable, "-c", CHILD, case], capture_output=True, text=True, timeout=90,
-                          env={**os.environ, "PYTHONUNBUFFERED": "1"})
-    lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
-    assert lines, done.stdout[-2000:] + done.stderr[-2000:]
-    out = json.loads(lines[-1])
-    assert "delay" in out, f"the solve returned {out.get('returned')!r} instead of raising KeyboardInterrupt"
+    # CasADi builds its functions before Ipopt or Bonmin starts and looks at no signal meanwhile.
+    # The child aims its signal past that phase from a timed run, but on a loaded machine the
+    # phase can stretch past the aim, so those cases get three tries at landing in the solve.
+    for _ in range(3 if case in ("ipopt", "bonmin") else 1):
+        done = subprocess.run([sys.executable, "-c", CHILD, case], capture_output=True, text=True, timeout=90,
+                              env={**os.environ, "PYTHONUNBUFFERED": "1"})
+        lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
+        assert lines, done.stdout[-2000:] + done.stderr[-2000:]
+        out = json.loads(lines[-1])
+        assert "delay" in out, f"the solve returned {out.get('returned')!r} instead of raising KeyboardInterrupt"
+        if out["delay"] < 1.0:
+            break
     print(f"{case}: KeyboardInterrupt {out['delay']:.3f} s after SIGINT (size {out['size']})")
     assert out["delay"] < 1.0
     assert out["after"] == "optimal"
