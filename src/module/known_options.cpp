@@ -71,7 +71,8 @@ std::string suggestion(std::string_view key, const Names& names) {
   size_t best_distance = 3;  // at most two edits away
   for (std::string_view name : names) {
     const size_t d = distance(key, name);
-    if (d < best_distance) {
+    // Two edits turn any short key into another ('f' into 'x0'): a hint needs most of the key.
+    if (d < best_distance && 2 * d < std::max(key.size(), name.size())) {
       best = name;
       best_distance = d;
     }

@@ -45,6 +45,9 @@ STEERING_KEYS = "callback, constraints, integrality, max_evals, "
     ("vo.solve_parallel_de(sphere, [(0, 1)], tol=1e-3, max_generations=2)",
      "solve_parallel_de(): unknown option 'tol' is ignored; known options: " + STEERING_KEYS +
      "max_generations, pop_size, seed, time_limit, x0"),
+    # A short key gets no hint from two edits ('f' is not 'x0').
+    ("vo.solve_parallel_de(sphere, [(0, 1)], f=0.5, max_generations=2)",
+     "solve_parallel_de(): unknown option 'f' is ignored; known options: "),
     ("vo.solve_pso(sphere, [(0, 1)], max_iter=2, max_iterations=2)",
      "solve_pso(): unknown option 'max_iter' is ignored"),
     ("vo.solve_sa(sphere, [(0, 1)], max_iterations=2, temperature=5)", "solve_sa(): unknown option 'temperature'"),
