@@ -181,7 +181,7 @@ BONMIN_CHILD = textwrap.dedent("""
             m = chained_minlp(n)
             sent = []
             timer = threading.Timer(when, lambda: (sent.append(time.perf_counter()), send(count)))
-            returned = None
+            returned, late = None, False
             try:
                 timer.start()
                 try:
@@ -195,7 +195,10 @@ BONMIN_CHILD = textwrap.dedent("""
                     timer.join()
                     time.sleep(0.1)
                     break
-            if sent:
+                late = True  # the run ended as the signal came: it still reached us
+                timer.join()
+                time.sleep(0.1)
+            if sent and not late:
                 out["returned"].append(returned)
                 break
             n *= 2  # finished before the signal: a bigger model
