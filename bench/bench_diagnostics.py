@@ -16,11 +16,16 @@ import velmo as vo
 S, D = 100, 1000
 
 
-def transport():
+def transport_data():
+    """Costs (a flat list), demands and the one supply of every source."""
     rng = np.random.default_rng(7)
     cost = rng.uniform(1.0, 20.0, size=(S, D)).round(2).ravel().tolist()
     demand = rng.integers(5, 50, size=D).astype(float)
-    supply = demand.sum() / S * 1.1
+    return cost, demand, demand.sum() / S * 1.1
+
+
+def transport():
+    cost, demand, supply = transport_data()
     m = vo.Model("transport")
     x = m.variables("x", S * D, lower=0)
     for i in range(S):

@@ -16,6 +16,7 @@ highspy fed directly (the floor).
 
 import numpy as np
 
+from bench_diagnostics import D, S, transport, transport_data
 from timing import median_time, timed
 import velmo as vo
 
@@ -73,24 +74,6 @@ def highspy_iis(n, strategy=4):
     return run
 
 
-S, D = 100, 1000
-
-
-def transport():
-    rng = np.random.default_rng(7)
-    cost = rng.uniform(1.0, 20.0, size=(S, D)).round(2).ravel().tolist()
-    demand = rng.integers(5, 50, size=D).astype(float)
-    supply = demand.sum() / S * 1.1
-    m = vo.Model("transport")
-    x = m.variables("x", S * D, lower=0)
-    for i in range(S):
-        m.add(vo.sum(x[i * D:(i + 1) * D]) <= supply)
-    for j in range(D):
-        m.add(vo.sum(x[j::D]) >= float(demand[j]))
-    m.minimize(vo.sum([c * v for c, v in zip(cost, x)]))
-    return m, cost, demand, supply
-
-
 def highspy_ranging(cost, demand, supply):
     import highspy
 
@@ -137,7 +120,8 @@ def main():
         print(line)
 
     print("2. ranging on the transportation LP (100,000 variables, 1,100 rows)")
-    m, cost, demand, supply = transport()
+    m = transport()
+    cost, demand, supply = transport_data()
     t_plain, plain = median_time(m.solve, 3)
     t_ranged, ranged = median_time(lambda: m.solve(ranging=True), 3)
     t_table, table = median_time(ranged.ranging, 3)

@@ -23,11 +23,12 @@ timed apart (velmo and the floor).
 import json
 import math
 import os
-import subprocess
 import sys
 import time
 
 import numpy as np
+
+from timing import handoff_one_per_process, timed
 
 N = int(sys.argv[1]) if len(sys.argv) > 1 else 50
 ONLY = sys.argv[2].lower().split(",") if len(sys.argv) > 2 and sys.argv[2] != "--one" else None
@@ -196,12 +197,6 @@ def bench_linopy():
     return {"build": t_build, "hand-off": t, "status": f"{mdl.termination_condition} {mdl.objective.value}"}
 
 
-def timed(fn):
-    t0 = time.perf_counter()
-    out = fn()
-    return out, time.perf_counter() - t0
-
-
 LIBRARIES = {"highspy": bench_highspy, "velmo": bench_velmo, "PyOptInterface": bench_pyoptinterface,
              "linopy": bench_linopy}
 
@@ -211,24 +206,9 @@ def main():
         print(json.dumps(LIBRARIES[sys.argv[sys.argv.index("--one") + 1]]()))
         return
     print(f"fac-{N}: {NCOL} variables, {NROW} rows (the machine is shared: read the ratios)")
-    out = {}
-    for name in LIBRARIES:
-        if ONLY is not None and name.lower() not in ONLY:
-            continue
-        run = subprocess.run([sys.executable, __file__, str(N), "--one", name], capture_output=True, text=True)
-        if run.returncode != 0:
-            print(f"{name}: skipped ({run.stderr.strip().splitlines()[-1:]})")
-            continue
-        out[name] = json.loads(run.stdout.strip().splitlines()[-1])
-        r = out[name]
-        print(f"{name:16s} build {r['build']:7.2f} s  hand-off {r['hand-off']:7.2f} s  "
-              f"total {r['build'] + r['hand-off']:7.2f} s  " +
-              (f"(HiGHS's own run {r['run']:.2f} s) " if "run" in r else "") + f"({r['status']})")
+    out = handoff_one_per_process(__file__, [str(N)], LIBRARIES, ONLY)
     if "velmo" in out:
         ours = out["velmo"]["build"] + out["velmo"]["hand-off"]
-        for name, r in out.items():
-            if name != "velmo":
-                print(f"velmo / {name} = {ours / (r['build'] + r['hand-off']):.2f}")
         if "highspy" in out and "run" in out["velmo"]:
             mine, floor = out["velmo"], out["highspy"]
             print("velmo / highspy without HiGHS's own run = "

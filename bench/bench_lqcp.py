@@ -9,11 +9,11 @@ highspy fed from NumPy arrays (the floor), each in a fresh process, in this one 
 
 import json
 import os
-import subprocess
 import sys
-import time
 
 import numpy as np
+
+from timing import handoff_one_per_process, timed
 
 N = int(sys.argv[1]) if len(sys.argv) > 1 else 500
 # LQCP_CHECK=1 solves to the end instead (time limit off) and prints the objectives, to check
@@ -206,12 +206,6 @@ def bench_linopy():
             "status": f"{mdl.termination_condition} {None if value is None else value + const}"}
 
 
-def timed(fn):
-    t0 = time.perf_counter()
-    out = fn()
-    return out, time.perf_counter() - t0
-
-
 LIBRARIES = {"highspy": bench_highspy, "velmo": bench_velmo, "PyOptInterface": bench_pyoptinterface,
              "linopy": bench_linopy}
 
@@ -221,23 +215,7 @@ def main():
         print(json.dumps(LIBRARIES[sys.argv[sys.argv.index("--one") + 1]]()))
         return
     print(f"lqcp-{N}: {NY + M} variables (the machine is shared: read the ratios)")
-    out = {}
-    for name in LIBRARIES:
-        if ONLY is not None and name.lower() not in ONLY:
-            continue
-        run = subprocess.run([sys.executable, __file__, str(N), "--one", name], capture_output=True, text=True)
-        if run.returncode != 0:
-            print(f"{name}: skipped ({run.stderr.strip().splitlines()[-1:]})")
-            continue
-        out[name] = json.loads(run.stdout.strip().splitlines()[-1])
-        r = out[name]
-        print(f"{name:16s} build {r['build']:7.2f} s  hand-off {r['hand-off']:7.2f} s  "
-              f"total {r['build'] + r['hand-off']:7.2f} s  ({r['status']})")
-    if "velmo" in out:
-        ours = out["velmo"]["build"] + out["velmo"]["hand-off"]
-        for name, r in out.items():
-            if name != "velmo":
-                print(f"velmo / {name} = {ours / (r['build'] + r['hand-off']):.2f}")
+    handoff_one_per_process(__file__, [str(N)], LIBRARIES, ONLY)
 
 
 if __name__ == "__main__":
