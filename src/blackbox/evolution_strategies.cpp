@@ -25,6 +25,20 @@ bool succeeds(Score candidate, Score best) noexcept {
   if (candidate.violation == 0.0 && best.violation == 0.0) return candidate.value < best.value + 1e-12;
   return !score_less(best, candidate);
 }
+
+// Both strategies start at the centre of the box: its score is the run's first value.
+SolverOutcome start_at_centre(Run& run, std::vector<double>& mean) {
+  const SearchBox& box = run.box();
+  for (size_t j = 0; j < mean.size(); ++j) mean[j] = (box.lower[j] + box.upper[j]) * 0.5;
+  run.start_point(mean);
+  SolverOutcome out;
+  const Score start = run.evaluate(mean);
+  out.objective = start.value;
+  out.violation = start.violation;
+  out.x = mean;
+  out.history.push_back(out.objective);
+  return out;
+}
 }  // namespace
 
 SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& search_box,
@@ -47,15 +61,8 @@ SolverOutcome simple_es_engine(ObjectiveRef objective, const SearchBox& search_b
   std::vector<Score> scores(static_cast<size_t>(lambda));
   std::vector<size_t> order(static_cast<size_t>(lambda));
   std::vector<double> mean(n);
-  for (size_t j = 0; j < n; ++j) mean[j] = (box.lower[j] + box.upper[j]) * 0.5;
-  run.start_point(mean);
-  SolverOutcome out;
-  const Score start = run.evaluate(mean);
-  out.objective = start.value;
-  out.violation = start.violation;
+  SolverOutcome out = start_at_centre(run, mean);
   out.evaluations = 1;
-  out.x = mean;
-  out.history.push_back(out.objective);
   double sigma = settings.sigma;
 
   std::optional<StopReason> early = run.stop_before_loop();
@@ -213,15 +220,8 @@ SolverOutcome cmaes_engine(Run& run, double sigma0, uint64_t lambda_option,
 
   SolverRng rng(seed);
   std::vector<double> mean(n);
-  for (size_t j = 0; j < n; ++j) mean[j] = (box.lower[j] + box.upper[j]) * 0.5;
-  run.start_point(mean);
-  SolverOutcome out;
-  const Score start = run.evaluate(mean);
-  out.objective = start.value;
-  out.violation = start.violation;
+  SolverOutcome out = start_at_centre(run, mean);
   uint64_t evaluations = evaluations_before + 1;
-  out.x = mean;
-  out.history.push_back(out.objective);
   double sigma = sigma0;
 
   std::optional<StopReason> early = run.stop_before_loop();

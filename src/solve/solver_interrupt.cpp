@@ -56,8 +56,10 @@ template <class State>
   throw py::ErrorAlreadySet{};
 }
 
+// The capsule's destructor: drops a kept exception and the state.
+template <class State, const char* const* Name>
 void free_state(PyObject* capsule) {
-  auto* state = static_cast<HighsSignalWatch::State*>(PyCapsule_GetPointer(capsule, kCapsule));
+  auto* state = static_cast<State*>(PyCapsule_GetPointer(capsule, *Name));
   if (state == nullptr) {
     PyErr_Clear();
     return;
@@ -73,7 +75,7 @@ PyMethodDef callback_def = {"velmo_highs_interrupt", reinterpret_cast<PyCFunctio
 
 HighsSignalWatch::HighsSignalWatch(PyObject* highs, PyObject* highspy) : highs_(highs) {
   auto* state = new State();
-  PyObject* made = PyCapsule_New(state, kCapsule, free_state);
+  PyObject* made = PyCapsule_New(state, kCapsule, free_state<HighsSignalWatch::State, &kCapsule>);
   if (made == nullptr) delete state;
   Ref capsule = py::check(made);
   state_ = state;
@@ -140,15 +142,6 @@ PyObject* on_sigint(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   return nullptr;
 }
 
-void free_guard_state(PyObject* capsule) {
-  auto* state = static_cast<CasadiSignalGuard::State*>(PyCapsule_GetPointer(capsule, kGuardCapsule));
-  if (state == nullptr) {
-    PyErr_Clear();
-    return;
-  }
-  release_exception(state);
-  delete state;
-}
 
 PyMethodDef sigint_def = {"velmo_sigint", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(on_sigint)),
                           METH_FASTCALL, nullptr};
@@ -161,7 +154,7 @@ CasadiSignalGuard::CasadiSignalGuard() {
   Ref previous = call_method(signal.get(), "getsignal", sigint.get());
   if (!PyCallable_Check(previous.get())) return;  // SIG_DFL, SIG_IGN or None: nothing to wrap
   auto* state = new State();
-  PyObject* made = PyCapsule_New(state, kGuardCapsule, free_guard_state);
+  PyObject* made = PyCapsule_New(state, kGuardCapsule, free_state<CasadiSignalGuard::State, &kGuardCapsule>);
   if (made == nullptr) delete state;
   capsule_ = py::check(made);
   state_ = state;
